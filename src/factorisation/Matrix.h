@@ -1,0 +1,71 @@
+#pragma once
+// Dense rows x cols matrix of doubles, stored row-major and contiguous.
+//
+// A Matrix is a handle: copies and assignments share the elements (one
+// reference-counted block), so passing and returning by value costs O(1).
+// A write through one handle is seen through every handle that shares it.
+// Operations that return a matrix build it in fresh storage.
+//
+// Shape rules: a product or difference whose operands do not fit returns the
+// empty 0 x 0 matrix; the in-place operations leave their target unchanged.
+// Nothing is reported in either case.
+//
+// Arithmetic: one IEEE double operation at a time, no fused multiply-add;
+// every element of a product sums its terms from 0.0 in increasing k. The
+// results are therefore reproducible to the last bit.
+//
+// Not thread-safe for sharing across threads while handles are created or
+// released; element reads from several threads are fine.
+
+#include <cstdint>
+#include <memory>
+
+namespace tessavo {
+
+class Matrix {
+public:
+    // The empty 0 x 0 matrix.
+    Matrix() = default;
+    // rows x cols with unspecified element values: the caller writes them all.
+    // Throws std::length_error for negative sizes or more than 2^31 - 1
+    // elements, std::bad_alloc when memory runs out.
+    Matrix(int rows, int cols);
+    // rows x cols with every element equal to value.
+    Matrix(int rows, int cols, double value);
+
+    int rows() const { return rows_; }
+    int cols() const { return cols_; }
+    // rows * cols.
+    int size() const { return rows_ * cols_; }
+
+    // Row access: m[i][j] is element (i, j). No index is validated.
+    double* operator[](int i) { return data_ + static_cast<std::ptrdiff_t>(i) * cols_; }
+    const double* operator[](int i) const { return data_ + static_cast<std::ptrdiff_t>(i) * cols_; }
+
+    // The contiguous elements, null for an empty matrix.
+    double* data() { return data_; }
+    const double* data() const { return data_; }
+
+    // How many handles share these elements (0 for a matrix without elements).
+    long shareCount() const { return storage_.use_count(); }
+
+    // Element-wise in place; unchanged unless both dimensions agree.
+    Matrix& operator+=(const Matrix& b);  // a = b + a
+    Matrix& operator*=(const Matrix& b);  // a = b * a
+    Matrix& operator/=(const Matrix& b);  // a = a / b (a zero divisor stores inf or NaN)
+
+private:
+    std::shared_ptr<double[]> storage_;
+    double* data_ = nullptr;
+    int rows_ = 0;
+    int cols_ = 0;
+};
+
+// Matrix product a * b; empty when a.cols() != b.rows().
+Matrix matmul(const Matrix& a, const Matrix& b);
+// Element-wise a - b; empty unless both dimensions agree.
+Matrix operator-(const Matrix& a, const Matrix& b);
+// a.cols() x a.rows() copy with rows and columns exchanged.
+Matrix transpose(const Matrix& a);
+
+}  // namespace tessavo

@@ -1,0 +1,27 @@
+#include "spectral/SampleBuffer.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace tessavo {
+
+SampleBuffer::SampleBuffer(int length) : length_(length)
+{
+    if (length < 0)
+        throw std::length_error("sample buffer length must not be negative");
+    if (length > 0)
+        samples_.reset(new float[static_cast<std::size_t>(length)]());
+}
+
+void SampleBuffer::addInto(SampleBuffer& target, int pos, int count) const
+{
+    if (pos < 0 || pos >= target.length_)
+        return;
+    const int n = std::min(count, target.length_ - pos);
+    float* out = target.data() + pos;
+    const float* in = data();
+    for (int i = 0; i < n; ++i)
+        out[i] = out[i] + in[i];
+}
+
+}  // namespace tessavo
