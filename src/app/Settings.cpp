@@ -1,0 +1,83 @@
+#include "app/Settings.h"
+
+#include "app/RunError.h"
+
+#include <tclap/CmdLine.h>
+
+#include <iostream>
+#include <vector>
+
+namespace tessavo {
+
+int transformSize(int v)
+{
+    // Position of the highest set bit, in integers: a floating-point log2
+    // could make an exact power of two lose one.
+    int e = 0;
+    while ((v >> (e + 1)) != 0)
+        ++e;
+    return 2 << e;
+}
+
+namespace {
+
+void checkRanges(int fftOption, const Settings& s)
+{
+    if (fftOption < 1 || fftOption > maxFftsizeOption)
+        throw RunError("fftsize must be between 1 and " + std::to_string(maxFftsizeOption) + "\n");
+    if (s.overlap < 1 || s.overlap > s.fftsize)
+        throw RunError("overlap must be between 1 and the transform size " + std::to_string(s.fftsize) + "\n");
+    if (s.components < 0)
+        throw RunError("components must be 0 or more\n");
+    if (s.threads < 0)
+        throw RunError("threads must be 0 (all cores) or more\n");
+}
+
+}  // namespace
+
+void parseSettings(int argc, const char* const* argv, Settings& settings)
+{
+    try {
+        TCLAP::CmdLine cmd("tessavo", ' ', "0.11");
+        TCLAP::UnlabeledValueArg<std::string> filename("filename", "Filename", true, "default.wav", "filename");
+        TCLAP::UnlabeledValueArg<int> components("components", "number of components", true, 2, "#components");
+        TCLAP::ValueArg<int> fftsize("f", "fftsize", "fftsize", false, 4096, "long");
+        TCLAP::ValueArg<int> maxiterations("i", "maxiterations", "max number of iterations", false, 1000, "long");
+        TCLAP::ValueArg<double> criteria("c", "criteria", "stopping criteria", false, 0.001, "double");
+        TCLAP::ValueArg<int> overlap("o", "overlap", "overlap", false, 4, "long");
+        TCLAP::SwitchArg silent("s", "silent", "don't be verbose", false);
+        TCLAP::SwitchArg matrixout("m", "matrixout", "output W and H matrices", false);
+        TCLAP::ValueArg<int> threads("t", "threads", "worker threads (0 = all cores)", false, 0, "long");
+        cmd.add(filename);
+        cmd.add(components);
+        cmd.add(fftsize);
+        cmd.add(maxiterations);
+        cmd.add(criteria);
+        cmd.add(overlap);
+        cmd.add(silent);
+        cmd.add(matrixout);
+        cmd.add(threads);
+
+        // TCLAP takes a mutable vector of words; it never writes through them.
+        std::vector<std::string> words(argv, argv + argc);
+        cmd.parse(words);
+
+        settings.filename = filename.getValue();
+        settings.components = components.getValue();
+        const int fftOption = fftsize.getValue();
+        settings.maxiterations = maxiterations.getValue();
+        settings.criteria = criteria.getValue();
+        settings.overlap = overlap.getValue();
+        settings.verbose = !silent.getValue();
+        settings.matrixout = matrixout.getValue();
+        settings.threads = threads.getValue();
+        if (fftOption >= 1 && fftOption <= maxFftsizeOption)
+            settings.fftsize = transformSize(fftOption);
+        settings.windowsize = settings.fftsize;
+        checkRanges(fftOption, settings);
+    } catch (const TCLAP::ArgException& e) {
+        std::cerr << "error: " << e.error() << " for arg " << e.argId() << std::endl;
+    }
+}
+
+}  // namespace tessavo

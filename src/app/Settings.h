@@ -1,0 +1,34 @@
+#pragma once
+// The run's settings, taken from the command line only.
+
+#include <string>
+
+namespace tessavo {
+
+struct Settings {
+    std::string filename;
+    int components = 10;
+    int maxiterations = 1000;
+    double criteria = 0.001;
+    int fftsize = 4096;     // transform length, derived from the fftsize option
+    int windowsize = 4096;  // analysis window length, always equal to fftsize
+    int overlap = 4;
+    bool verbose = true;
+    bool matrixout = false;
+    int threads = 0;        // worker threads; 0 means every available core
+};
+
+// Largest accepted fftsize option value: its transform size must fit an int.
+constexpr int maxFftsizeOption = (1 << 30) - 1;
+
+// The smallest power of two strictly above the fftsize option value v
+// (1 <= v <= maxFftsizeOption): 4096 gives 8192, 4097 gives 8192.
+int transformSize(int v);
+
+// Declares the command line, parses argv and fills settings. TCLAP itself
+// ends the process on a parse error (status 1) and after help or version
+// output (status 0). Values outside their accepted ranges throw RunError
+// with a one-line message naming the option and its range.
+void parseSettings(int argc, const char* const* argv, Settings& settings);
+
+}  // namespace tessavo

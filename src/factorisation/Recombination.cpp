@@ -1,0 +1,87 @@
+#include "factorisation/Recombination.h"
+
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+namespace tessavo {
+
+namespace {
+
+void requireSameShape(const Matrix& a, const Matrix& b, const char* operation)
+{
+    if (a.rows() != b.rows() || a.cols() != b.cols())
+        throw std::invalid_argument(std::string(operation) + ": operands differ in shape (" +
+                                    std::to_string(a.rows()) + " x " + std::to_string(a.cols()) +
+                                    " and " + std::to_string(b.rows()) + " x " +
+                                    std::to_string(b.cols()) + ")");
+}
+
+// result[i] = f(a[i], b[i]) over two matrices of equal shape.
+template <typename Function>
+Matrix combine(const Matrix& a, const Matrix& b, const char* operation, Function f)
+{
+    requireSameShape(a, b, operation);
+    Matrix result(a.rows(), b.cols());
+    const int n = result.size();
+    const double* av = a.data();
+    const double* bv = b.data();
+    double* rv = result.data();
+    for (int i = 0; i < n; ++i)
+        rv[i] = f(av[i], bv[i]);
+    return result;
+}
+
+}  // namespace
+
+Matrix componentMagnitude(const Matrix& w, const Matrix& h, int k)
+{
+    if (k < 0 || k >= w.cols() || k >= h.rows())
+        throw std::invalid_argument("componentMagnitude: no component " + std::to_string(k));
+    // One product per cell, formed directly; no sum over other components.
+    Matrix result(w.rows(), h.cols());
+    for (int i = 0; i < result.rows(); ++i) {
+        const double weight = w[i][k];
+        for (int j = 0; j < result.cols(); ++j)
+            result[i][j] = weight * h[k][j];
+    }
+    return result;
+}
+
+Matrix residualMagnitude(const Matrix& v, const Matrix& w, const Matrix& h)
+{
+    // Never clamped: a negative cell is resynthesised with its phase turned
+    // by half a turn, which keeps components plus residual equal to V.
+    return v - matmul(w, h);
+}
+
+Matrix stereoMagnitude(const Matrix& left, const Matrix& right)
+{
+    // Two rounded squares and a sum, not std::hypot: hypot rounds differently.
+    return combine(left, right, "stereoMagnitude", [](double l, double r) {
+        const double l2 = l * l;
+        const double r2 = r * r;
+        return std::sqrt(l2 + r2);
+    });
+}
+
+Matrix stereoAngle(const Matrix& left, const Matrix& right)
+{
+    // Right channel first: atan2(y = R, x = L), so 0 is all left.
+    return combine(left, right, "stereoAngle",
+                   [](double l, double r) { return std::atan2(r, l); });
+}
+
+Matrix splitLeft(const Matrix& x, const Matrix& theta)
+{
+    return combine(x, theta, "splitLeft",
+                   [](double value, double angle) { return std::cos(angle) * value; });
+}
+
+Matrix splitRight(const Matrix& x, const Matrix& theta)
+{
+    return combine(x, theta, "splitRight",
+                   [](double value, double angle) { return std::sin(angle) * value; });
+}
+
+}  // namespace tessavo

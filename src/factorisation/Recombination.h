@@ -1,0 +1,33 @@
+#pragma once
+// Element-wise operations between the spectrograms and the factorisation.
+//
+// On the way in, a stereo file's two magnitude matrices L and R fold into
+// one magnitude V = sqrt(L² + R²) and an angle atan2(R, L) per cell (0 all
+// left, pi/2 all right). On the way out, W and H give one magnitude per
+// component and the residual V - W·H, and a stereo angle splits any such
+// magnitude back into left (cos) and right (sin) parts.
+//
+// Every result is frames x bins in fresh storage; operands are only read.
+// The element-wise functions throw std::invalid_argument for operands of
+// different shapes and componentMagnitude for a k outside 0 ... K - 1;
+// residualMagnitude follows Matrix's rule and returns the empty matrix when
+// W and H do not fit V.
+
+#include "factorisation/Matrix.h"
+
+namespace tessavo {
+
+// Cell [i][j] = W[i][k] * H[k][j]: column k of W times row k of H.
+Matrix componentMagnitude(const Matrix& w, const Matrix& h, int k);
+// V - W·H, signed: cells where W·H overshoots V stay negative.
+Matrix residualMagnitude(const Matrix& v, const Matrix& w, const Matrix& h);
+// sqrt(l * l + r * r) per cell.
+Matrix stereoMagnitude(const Matrix& left, const Matrix& right);
+// atan2(r, l) per cell; a cell silent in both channels gives 0.
+Matrix stereoAngle(const Matrix& left, const Matrix& right);
+// cos(theta) * x per cell.
+Matrix splitLeft(const Matrix& x, const Matrix& theta);
+// sin(theta) * x per cell.
+Matrix splitRight(const Matrix& x, const Matrix& theta);
+
+}  // namespace tessavo

@@ -1,0 +1,62 @@
+#pragma once
+// Real FFT of fixed power-of-two length N on 32-bit float signals.
+//
+// Spectrum layout (half-complex), with X[k] = sum x[n] e^(-2 pi i k n / N):
+//   f[0] = X[0], f[k] = Re X[k] for 1 <= k < N/2, f[N/2] = X[N/2],
+//   f[N/2 + k] = -Im X[k] = sum x[n] sin(2 pi k n / N) for 1 <= k < N/2.
+// For N = 2 the spectrum is [DC, Nyquist]; for N = 1 it is [x[0]].
+//
+// Scaling: forward is unscaled; inverse(forward(x)) = N * x; rescale
+// multiplies by 1/N. Every stored value is rounded to float, every
+// intermediate is a double, so results are reproducible to the last bit.
+//
+// Accepted lengths: any power of two N >= 1 that fits an int; anything else
+// throws InvalidSize. f and x of a transform must be distinct arrays of N
+// floats, owned by the caller; the input array is never modified.
+//
+// Thread-safety: the transforms share one scratch array of the object, so an
+// object must not run two transforms at the same time.
+
+#include <vector>
+
+namespace tessavo {
+
+class RealFft {
+public:
+    explicit RealFft(int n);
+    RealFft(const RealFft&) = delete;
+    RealFft& operator=(const RealFft&) = delete;
+
+    // Reads N floats from x, writes the half-complex spectrum to f.
+    void forward(float* f, const float* x);
+    // Reads a half-complex spectrum from f, writes N times the signal to x.
+    void inverse(const float* f, float* x);
+    // Multiplies the N floats of x by 1/N in place.
+    void rescale(float* x) const;
+
+    int size() const { return n_; }
+
+    // Tables, read-only. bitReversal()[i] is i with its log2(N) low bits
+    // reversed. cosines() holds, for each pass p = 3 .. log2(N) - 1, the
+    // values cos(pi / 2^p * j), j < 2^(p-1), from offset 2^(p-1) - 4;
+    // it is empty for N <= 8.
+    const std::vector<int>& bitReversal() const { return bitReversal_; }
+    const std::vector<float>& cosines() const { return cosines_; }
+
+private:
+    void forwardQuad(float* d, const float* x) const;
+    static void forwardEight(float* d, const float* s, int n, double h);
+    void forwardPass(float* d, const float* s, int p) const;
+    void inversePass(float* d, const float* s, int p) const;
+    static void inverseEight(float* d, const float* s, int n, double h);
+    void inverseQuad(float* x, const float* s) const;
+
+    std::vector<int> bitReversal_;
+    std::vector<float> cosines_;
+    float halfRoot_;
+    int n_;
+    int bits_;
+    std::vector<float> scratch_;
+};
+
+}  // namespace tessavo

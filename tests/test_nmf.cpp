@@ -1,0 +1,231 @@
+// Tests of the generator, the NMF factoriser and the objective.
+//
+// Tests marked "fresh stream" expect the process-wide generator to start at
+// state 1: they rely on ctest running every test in a process of its own.
+// The expected numbers come from the generator's definition and from
+// hand-checked doubles in shortest round-trip notation.
+
+#include "factorisation/NmfFactoriser.h"
+#include "factorisation/Random.h"
+#include "support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <initializer_list>
+#include <stdexcept>
+#include <string>
+
+using tessavo::Matrix;
+using tessavo::NmfFactoriser;
+using tessavo::objective;
+using tessavo::test::bits;
+
+namespace {
+
+constexpr double c = tessavo::kNmfRandomScale;
+
+std::string g17(double v)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", v);
+    return text;
+}
+
+// Bit-for-bit equality, reported with 17 digits.
+::testing::AssertionResult sameBits(double actual, double expected)
+{
+    if (bits(actual) == bits(expected))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "got " << g17(actual) << ", expected " << g17(expected);
+}
+
+Matrix make(int rows, int cols, std::initializer_list<double> values)
+{
+    Matrix m(rows, cols);
+    int n = 0;
+    for (double v : values)
+        m.data()[n++] = v;
+    return m;
+}
+
+}  // namespace
+
+TEST(Random, FirstEightDrawsFromStateOne)
+{
+    // Fresh stream.
+    const int expected[] = {41, 18467, 6334, 26500, 19169, 15724, 11478, 29358};
+    for (int e : expected)
+        EXPECT_EQ(tessavo::drawRandom(), e);
+}
+
+TEST(NmfFactoriser, ScaleIsTheDoubleNearestOneOver16383)
+{
+    EXPECT_EQ(bits(c), 0x3F10004001000400u);
+}
+
+TEST(NmfFactoriser, WorkedExampleToTheLastBit)
+{
+    // Fresh stream.
+    const Matrix v = make(2, 2, {1, 2, 3, 4});
+    NmfFactoriser nmf(v, 1);
+    ASSERT_EQ(nmf.w().rows(), 2);
+    ASSERT_EQ(nmf.w().cols(), 1);
+    ASSERT_EQ(nmf.h().rows(), 1);
+    ASSERT_EQ(nmf.h().cols(), 2);
+    EXPECT_TRUE(sameBits(nmf.w()[0][0], 41 * c));
+    EXPECT_TRUE(sameBits(nmf.w()[1][0], 18467 * c));
+    EXPECT_TRUE(sameBits(nmf.h()[0][0], 6334 * c));
+    EXPECT_TRUE(sameBits(nmf.h()[0][1], 26500 * c));
+
+    nmf.updateW();
+    EXPECT_TRUE(sameBits(nmf.w()[0][0], 1.3094135847964006));
+    EXPECT_TRUE(sameBits(nmf.w()[1][0], 2.758609574963683));
+    nmf.updateH();
+    EXPECT_TRUE(sameBits(nmf.h()[0][0], 1.0279641635817278));
+    EXPECT_TRUE(sameBits(nmf.h()[0][1], 1.4642371228568563));
+    EXPECT_TRUE(sameBits(objective(nmf.v(), nmf.w(), nmf.h()), 0.39382261711404914));
+
+    nmf.updateW();
+    nmf.updateH();
+    EXPECT_TRUE(sameBits(objective(nmf.v(), nmf.w(), nmf.h()), 0.36596677254681553));
+
+    // V is shared, never written.
+    EXPECT_EQ(nmf.v().data(), v.data());
+    EXPECT_EQ(v[1][1], 4.0);
+}
+
+TEST(NmfFactoriser, OneFrameTwoComponentsStart)
+{
+    // Fresh stream.
+    NmfFactoriser nmf(Matrix(1, 3, 1.0), 2);
+    EXPECT_TRUE(sameBits(nmf.w()[0][0], 0.0025025941524751266));
+    EXPECT_TRUE(sameBits(nmf.w()[0][1], 1.1272050296038576));
+    EXPECT_TRUE(sameBits(nmf.h()[0][0], 0.38662027711652325));
+    EXPECT_TRUE(sameBits(nmf.h()[0][1], 1.6175303668436793));
+}
+
+TEST(NmfFactoriser, RandomStartIsAProductNotAQuotient)
+{
+    // Fresh stream. The 21st draw is 32391, for which 32391 * c and
+    // 32391 / 16383 differ in the last bit; with one frame and K = 1 it
+    // lands in the last of 20 bins of H.
+    NmfFactoriser nmf(Matrix(1, 20, 1.0), 1);
+    EXPECT_TRUE(sameBits(nmf.h()[0][19], 32391 * c));
+    EXPECT_NE(bits(32391 * c), bits(32391 / 16383.0));
+}
+
+TEST(NmfFactoriser, ConsecutiveFactorisersContinueOneStream)
+{
+    // Fresh stream.
+    NmfFactoriser first(Matrix(1, 1, 1.0), 1);
+    NmfFactoriser second(Matrix(1, 1, 1.0), 1);
+    EXPECT_TRUE(sameBits(first.w()[0][0], 41 * c));
+    EXPECT_TRUE(sameBits(first.h()[0][0], 18467 * c));
+    EXPECT_TRUE(sameBits(second.w()[0][0], 6334 * c));
+    EXPECT_TRUE(sameBits(second.h()[0][0], 26500 * c));
+    EXPECT_EQ(tessavo::drawRandom(), 19169);
+}
+
+TEST(NmfFactoriser, ObjectiveIsTheRootOfOneSumOfSquares)
+{
+    EXPECT_EQ(objective(make(1, 2, {3, 4}), Matrix(1, 1, 0.0), Matrix(1, 2, 0.0)), 5.0);
+
+    const Matrix w = make(3, 2, {0.5, 1.25, 2, 0, 0.1, 3});
+    const Matrix h = make(2, 2, {1, 0.3, 0.7, 2});
+    EXPECT_EQ(objective(matmul(w, h), w, h), 0.0);
+
+    EXPECT_THROW(objective(Matrix(2, 2, 1.0), Matrix(2, 1, 1.0), Matrix(1, 3, 1.0)),
+                 std::invalid_argument);
+}
+
+TEST(NmfFactoriser, ZeroFramesAndBinsStayZero)
+{
+    // Row 1 (a frame) and column 2 (a bin) of V are silent.
+    const Matrix v = make(3, 4, {1, 2, 0, 4, 0, 0, 0, 0, 5, 1, 0, 2});
+    NmfFactoriser nmf(v, 2);
+    for (int iteration = 0; iteration < 5; ++iteration) {
+        nmf.updateW();
+        for (int k = 0; k < 2; ++k)
+            EXPECT_TRUE(sameBits(nmf.w()[1][k], 0.0)) << "iteration " << iteration;
+        nmf.updateH();
+        for (int k = 0; k < 2; ++k)
+            EXPECT_TRUE(sameBits(nmf.h()[k][2], 0.0)) << "iteration " << iteration;
+    }
+    for (int i = 0; i < nmf.w().size(); ++i)
+        EXPECT_TRUE(std::isfinite(nmf.w().data()[i]));
+    for (int i = 0; i < nmf.h().size(); ++i)
+        EXPECT_TRUE(std::isfinite(nmf.h().data()[i]));
+}
+
+TEST(NmfFactoriser, ZeroComponentsLeaveEmptyFactors)
+{
+    const Matrix v = make(2, 2, {3, 4, 0, 12});
+    NmfFactoriser nmf(v, 0);
+    nmf.updateW();
+    nmf.updateH();
+    EXPECT_EQ(nmf.components(), 0);
+    EXPECT_EQ(nmf.w().rows(), 2);
+    EXPECT_EQ(nmf.w().cols(), 0);
+    EXPECT_EQ(nmf.h().rows(), 0);
+    EXPECT_EQ(nmf.h().cols(), 2);
+    EXPECT_EQ(objective(nmf.v(), nmf.w(), nmf.h()), 13.0);  // sqrt(9 + 16 + 144)
+}
+
+TEST(NmfFactoriser, RejectsImpossibleComponentCounts)
+{
+    EXPECT_THROW(NmfFactoriser(Matrix(2, 2, 1.0), -1), std::invalid_argument);
+    // 2 x INT_MAX elements cannot be counted in a 32-bit size.
+    EXPECT_THROW(NmfFactoriser(Matrix(2, 2, 1.0), INT_MAX), std::length_error);
+}
+
+// A second, deliberately variable implementation of one update pair from
+// the worked example's start, to show that the golden objective tells the
+// required arithmetic apart from plausible alternatives.
+namespace {
+
+enum class Variant { AsRequired, WDenominatorReassociated, HDenominatorReassociated, DivideFirst };
+
+Matrix updated(const Matrix& old, const Matrix& numerator, const Matrix& denominator,
+               Variant variant)
+{
+    Matrix result(old.rows(), old.cols());
+    for (int i = 0; i < old.size(); ++i) {
+        const double d = 1e-9 + denominator.data()[i];
+        result.data()[i] = variant == Variant::DivideFirst
+                               ? numerator.data()[i] * (old.data()[i] / d)
+                               : (numerator.data()[i] * old.data()[i]) / d;
+    }
+    return result;
+}
+
+double firstObjective(Variant variant)
+{
+    const Matrix v = make(2, 2, {1, 2, 3, 4});
+    Matrix w = make(2, 1, {41 * c, 18467 * c});
+    Matrix h = make(1, 2, {6334 * c, 26500 * c});
+
+    const Matrix ht = transpose(h);
+    const Matrix dw = variant == Variant::WDenominatorReassociated ? matmul(w, matmul(h, ht))
+                                                                   : matmul(matmul(w, h), ht);
+    w = updated(w, matmul(v, ht), dw, variant);
+
+    const Matrix wt = transpose(w);
+    const Matrix dh = variant == Variant::HDenominatorReassociated ? matmul(wt, matmul(w, h))
+                                                                   : matmul(matmul(wt, w), h);
+    h = updated(h, matmul(wt, v), dh, variant);
+    return objective(v, w, h);
+}
+
+}  // namespace
+
+TEST(NmfFactoriser, GoldenObjectiveDetectsOtherArithmetic)
+{
+    const double golden = 0.39382261711404914;
+    EXPECT_TRUE(sameBits(firstObjective(Variant::AsRequired), golden));
+    EXPECT_FALSE(sameBits(firstObjective(Variant::WDenominatorReassociated), golden));
+    EXPECT_FALSE(sameBits(firstObjective(Variant::HDenominatorReassociated), golden));
+    EXPECT_FALSE(sameBits(firstObjective(Variant::DivideFirst), golden));
+}

@@ -1,0 +1,125 @@
+#include "app/RunError.h"
+#include "app/Settings.h"
+
+#include "support/Program.h"
+#include "support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using tessavo::parseSettings;
+using tessavo::RunError;
+using tessavo::Settings;
+using tessavo::test::runTessavo;
+using tessavo::test::ScratchDir;
+
+namespace {
+
+Settings parse(std::vector<const char*> words)
+{
+    words.insert(words.begin(), "tessavo");
+    Settings s;
+    parseSettings(static_cast<int>(words.size()), words.data(), s);
+    return s;
+}
+
+}  // namespace
+
+TEST(Settings, DefaultsFromTwoArguments)
+{
+    const Settings s = parse({"song.wav", "3"});
+    EXPECT_EQ(s.filename, "song.wav");
+    EXPECT_EQ(s.components, 3);
+    EXPECT_EQ(s.maxiterations, 1000);
+    EXPECT_EQ(s.criteria, 0.001);
+    EXPECT_EQ(s.fftsize, 8192);
+    EXPECT_EQ(s.windowsize, 8192);
+    EXPECT_EQ(s.overlap, 4);
+    EXPECT_TRUE(s.verbose);
+    EXPECT_FALSE(s.matrixout);
+}
+
+TEST(Settings, EveryOptionReachesItsField)
+{
+    const Settings s = parse({"-f", "1000", "--maxiterations", "7", "-c", "0.5", "-o", "8", "-s", "-m",
+                              "my song.wav", "12"});
+    EXPECT_EQ(s.filename, "my song.wav");  // blanks inside one argument stay
+    EXPECT_EQ(s.components, 12);
+    EXPECT_EQ(s.fftsize, 1024);
+    EXPECT_EQ(s.windowsize, 1024);
+    EXPECT_EQ(s.maxiterations, 7);
+    EXPECT_EQ(s.criteria, 0.5);
+    EXPECT_EQ(s.overlap, 8);
+    EXPECT_FALSE(s.verbose);
+    EXPECT_TRUE(s.matrixout);
+    // Values the loop treats as "one update pair" or "never stop" are valid.
+    const Settings t = parse({"a.wav", "0", "-i", "-5", "-c", "-1"});
+    EXPECT_EQ(t.maxiterations, -5);
+    EXPECT_EQ(t.criteria, -1.0);
+    EXPECT_EQ(t.components, 0);
+}
+
+TEST(Settings, TransformSizeIsTheNextPowerOfTwoAbove)
+{
+    const std::pair<int, int> table[] = {{1, 2},       {2, 4},       {3, 4},       {1000, 1024},
+                                         {1024, 2048}, {3000, 4096}, {4095, 4096}, {4096, 8192},
+                                         {4097, 8192}, {(1 << 29) + 1, 1 << 30}, {(1 << 30) - 1, 1 << 30}};
+    for (const auto& [option, size] : table)
+        EXPECT_EQ(tessavo::transformSize(option), size) << option;
+    EXPECT_EQ(parse({"a.wav", "1", "-f", "4096"}).fftsize, parse({"a.wav", "1"}).fftsize);
+}
+
+TEST(Settings, ValuesOutOfRangeAreRejectedWithTheirRange)
+{
+    const std::vector<std::vector<const char*>> bad = {
+        {"a.wav", "2", "-f", "0"},          {"a.wav", "2", "-f", "-3"},
+        {"a.wav", "2", "-f", "1073741824"}, {"a.wav", "2", "-o", "0"},
+        {"a.wav", "2", "-f", "8", "-o", "17"}, {"a.wav", "-1"},
+    };
+    const char* const names[] = {"fftsize", "fftsize", "fftsize", "overlap", "overlap", "components"};
+    for (std::size_t i = 0; i < bad.size(); ++i) {
+        try {
+            parse(bad[i]);
+            ADD_FAILURE() << "accepted case " << i;
+        } catch (const RunError& e) {
+            const std::string text = e.what();
+            EXPECT_NE(text.find(names[i]), std::string::npos) << text;
+            EXPECT_EQ(text.back(), '\n');
+            EXPECT_EQ(text.find('\n'), text.size() - 1) << "one line: " << text;
+        }
+    }
+    // The edges themselves are accepted.
+    EXPECT_EQ(parse({"a.wav", "2", "-f", "8", "-o", "16"}).overlap, 16);
+    EXPECT_EQ(parse({"a.wav", "2", "-f", "1073741823"}).fftsize, 1 << 30);
+}
+
+TEST(Settings, CommandLineErrorsHelpAndVersionThroughTheProgram)
+{
+    ScratchDir dir;
+    const auto version = runTessavo({"--version"}, dir.path());
+    EXPECT_EQ(version.status, 0);
+    EXPECT_NE(version.out.find("0.11"), std::string::npos);
+
+    const auto help = runTessavo({"--help"}, dir.path());
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--maxiterations"), std::string::npos);
+
+    for (std::vector<std::string> args : {std::vector<std::string>{"song.wav"},
+                                          {"song.wav", "3x"},
+                                          {"song.wav", "2.5"},
+                                          {"song.wav", "2", "-f"},
+                                          {"song.wav", "2", "--bogus"},
+                                          {"song.wav", "2", "extra"}}) {
+        const auto r = runTessavo(args, dir.path());
+        EXPECT_EQ(r.status, 1) << args.back();
+        EXPECT_FALSE(r.err.empty()) << args.back();
+        EXPECT_TRUE(r.out.empty()) << args.back();
+    }
+
+    // Range errors are checked before the input is opened: no such file here.
+    const auto range = runTessavo({"missing.wav", "2", "-o", "0"}, dir.path());
+    EXPECT_EQ(range.status, 1);
+    EXPECT_EQ(range.out.find("Not able to open"), std::string::npos);
+    EXPECT_NE(range.out.find("overlap"), std::string::npos);
+}
