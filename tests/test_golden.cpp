@@ -41,6 +41,12 @@ std::vector<GoldenCase> loadCases()
     return cases;
 }
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const GoldenCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class Golden : public ::testing::TestWithParam<GoldenCase> {};
 
 }  // namespace
@@ -81,8 +87,8 @@ TEST_P(Golden, RunMatchesTheReferenceToTheLastBit)
 }
 
 INSTANTIATE_TEST_SUITE_P(Recordings, Golden, ::testing::ValuesIn(loadCases()),
-                         [](const ::testing::TestParamInfo<GoldenCase>& info) {
-                             std::string n = info.param.name;
+                         [](const ::testing::TestParamInfo<GoldenCase>& param) {
+                             std::string n = param.param.name;
                              for (char& ch : n)
                                  if (ch == '-')
                                      ch = '_';

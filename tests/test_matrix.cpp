@@ -119,7 +119,8 @@ TEST(Matrix, InPlaceOperationsAndMismatches)
     a /= fromRows({{2, 11}, {3, 2}});
     EXPECT_EQ(a[0][0], 11);
     EXPECT_EQ(a[0][1], 4);
-    EXPECT_EQ(a[1][0], 11);
+    EXPECT_EQ(a[1][0], 22);
+    EXPECT_EQ(a[1][1], 11);
 
     const Matrix before = fromRows({{1, 2}, {3, 4}});
     Matrix m = fromRows({{1, 2}, {3, 4}});

@@ -44,11 +44,14 @@ TEST(SoundFile, MonoWavReadsAndWritesBackInItsFormat)
     std::vector<float> samples = {0.0f, 0.5f, -0.25f, 1.0f / 32768.0f, -1.0f};
     ASSERT_TRUE(test::writeSound(dir.file("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 22050, samples));
 
+    // What the library itself reads from the file (-1.0 comes back as -32767/32768).
+    samples = test::readSound(dir.file("in.wav")).samples;
     InputSound in = readSoundFile(dir.file("in.wav"));
     ASSERT_EQ(in.channels.size(), 1u);
     ASSERT_EQ(in.channels[0].length(), 5);
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(in.channels[0][i], samples[static_cast<std::size_t>(i)]);
+    EXPECT_EQ(in.channels[0][1], 0.5f);
 
     writeSoundFile(dir.file("out.wav"), in.info, in.channels);
     const test::Sound out = test::readSound(dir.file("out.wav"));

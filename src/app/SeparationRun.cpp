@@ -15,6 +15,9 @@
 #include <iostream>
 #include <new>
 #include <stdexcept>
+#include <cerrno>
+#include <unistd.h>
+#include <vector>
 
 namespace tessavo {
 

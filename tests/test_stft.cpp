@@ -1,0 +1,170 @@
+#include "spectral/Stft.h"
+
+#include "spectral/Window.h"
+
+#include "support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cinttypes>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <stdexcept>
+#include <string>
+
+using tessavo::Matrix;
+using tessavo::SampleBuffer;
+using tessavo::Stft;
+
+namespace {
+
+// A level of 0.3 .. 0.9 with a slow sine on it, so relative errors are
+// meaningful at every sample.
+SampleBuffer offsetSine(int length)
+{
+    SampleBuffer s(length);
+    for (int i = 0; i < length; ++i)
+        s[i] = static_cast<float>(0.6 + 0.3 * std::sin(2.0 * std::acos(-1.0) * i / 37.0));
+    return s;
+}
+
+bool rowIsZero(const Matrix& m, int r)
+{
+    for (int k = 0; k < m.cols(); ++k)
+        if (m[r][k] != 0.0)
+            return false;
+    return true;
+}
+
+}  // namespace
+
+TEST(Stft, EmptyInputGivesOneZeroRow)
+{
+    Stft stft(4, 44100, 64, 64, 1.0f);
+    Matrix mag, phase;
+    stft.analyse(SampleBuffer(0), mag, phase);
+    ASSERT_EQ(mag.rows(), 1);
+    ASSERT_EQ(mag.cols(), 32);
+    ASSERT_EQ(phase.rows(), 1);
+    ASSERT_EQ(phase.cols(), 32);
+    EXPECT_TRUE(rowIsZero(mag, 0));
+    EXPECT_TRUE(rowIsZero(phase, 0));
+
+    const SampleBuffer out = stft.synthesise(mag, phase);
+    ASSERT_EQ(out.length(), 16);
+    for (int i = 0; i < out.length(); ++i)
+        EXPECT_EQ(out[i], 0.0f);
+}
+
+TEST(Stft, RoundTripOfThousandSamples)
+{
+    Stft analysis(4, 44100, 64, 64, 1.0f);
+    Stft synthesis(4, 44100, 64, 64, 1.0f);
+    const SampleBuffer in = offsetSine(1000);
+    Matrix mag, phase;
+    analysis.analyse(in, mag, phase);
+    ASSERT_EQ(mag.rows(), 63);
+    ASSERT_EQ(mag.cols(), 32);
+    EXPECT_FALSE(rowIsZero(mag, 62));  // a frame of 8 samples starts at 992
+
+    const SampleBuffer out = synthesis.synthesise(mag, phase);
+    ASSERT_EQ(out.length(), 1008);
+    // Four frames cover 48 .. 943; the last one (row 58) ends at 991.
+    for (int i = 48; i <= 943; ++i)
+        ASSERT_NEAR(out[i], in[i], 0.03 * in[i]) << i;
+    EXPECT_NE(out[991], 0.0f);
+    for (int i = 992; i < 1008; ++i)
+        ASSERT_EQ(out[i], 0.0f) << i;
+}
+
+TEST(Stft, OutputLengthFollowsTimeRatio)
+{
+    Matrix mag(63, 32, 0.0), phase(63, 32, 0.0);
+    EXPECT_EQ(Stft(4, 44100, 64, 64, 2.0f).synthesise(mag, phase).length(), 504);
+    EXPECT_EQ(Stft(4, 44100, 64, 64, 0.5f).synthesise(mag, phase).length(), 2016);
+    EXPECT_EQ(Stft(3, 44100, 64, 64, 1.0f).synthesise(mag, phase).length(), 63 * 64 / 3);
+}
+
+TEST(Stft, ZeroInputGivesExactZeros)
+{
+    Stft stft(4, 44100, 64, 64, 1.0f);
+    Matrix mag, phase;
+    stft.analyse(SampleBuffer(500), mag, phase);
+    ASSERT_EQ(mag.rows(), 500 / 16 + 1);
+    for (int r = 0; r < mag.rows(); ++r) {
+        EXPECT_TRUE(rowIsZero(mag, r)) << r;
+        EXPECT_TRUE(rowIsZero(phase, r)) << r;
+    }
+}
+
+// Each row against a plain double DFT of the windowed, zero-padded frame, with
+// L < N, a frame of exactly L samples (row 60), partial frames (61, 62) and a
+// row where no frame starts (63, since 1008 is a multiple of the hop).
+TEST(Stft, RowsAreScaledSpectraOfWindowedFrames)
+{
+    const int n = 64, length = 48, hop = 16;
+    Stft stft(4, 44100, length, n, 1.0f);
+    const tessavo::Window window(length, 4);
+    const SampleBuffer in = offsetSine(1008);
+    Matrix mag, phase;
+    stft.analyse(in, mag, phase);
+    ASSERT_EQ(mag.rows(), 64);
+    ASSERT_EQ(mag.cols(), 32);
+    EXPECT_TRUE(rowIsZero(mag, 63));
+    EXPECT_TRUE(rowIsZero(phase, 63));
+
+    const double pi = std::acos(-1.0);
+    for (int r : {0, 1, 60, 61, 62}) {
+        double frame[n] = {};
+        for (int i = 0; i < length && r * hop + i < in.length(); ++i)
+            frame[i] = in[r * hop + i] * window[i];
+        double nyquist = 0.0;
+        for (int i = 0; i < n; ++i)
+            nyquist += (i % 2 == 0 ? frame[i] : -frame[i]);
+        for (int k = 0; k < n / 2; ++k) {
+            double re = 0.0, im = 0.0;
+            for (int i = 0; i < n; ++i) {
+                re += frame[i] * std::cos(2.0 * pi * k * i / n);
+                im += frame[i] * std::sin(2.0 * pi * k * i / n);
+            }
+            if (k == 0)
+                im = nyquist;  // the Nyquist term rides in bin 0's imaginary slot
+            const double tol = 1e-6;
+            EXPECT_NEAR(mag[r][k] * std::cos(phase[r][k]), re / n, tol) << r << " " << k;
+            EXPECT_NEAR(mag[r][k] * std::sin(phase[r][k]), im / n, tol) << r << " " << k;
+            EXPECT_NEAR(mag[r][k], std::hypot(re, im) / n, tol) << r << " " << k;
+        }
+    }
+}
+
+TEST(Stft, RefusesArgumentsOutOfRange)
+{
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_NO_THROW(Stft(64, 44100, 2, 64, 1.0f));
+    EXPECT_THROW(Stft(0, 44100, 64, 64, 1.0f), std::invalid_argument);
+    EXPECT_THROW(Stft(65, 44100, 64, 64, 1.0f), std::invalid_argument);
+    EXPECT_THROW(Stft(4, 44100, 1, 64, 1.0f), std::invalid_argument);
+    EXPECT_THROW(Stft(4, 44100, 65, 64, 1.0f), std::invalid_argument);
+    EXPECT_THROW(Stft(4, 44100, 48, 48, 1.0f), std::invalid_argument);
+    EXPECT_THROW(Stft(1, 44100, 1, 1, 1.0f), std::invalid_argument);
+    EXPECT_THROW(Stft(4, 44100, 64, 0, 1.0f), std::invalid_argument);
+    for (float ratio : {0.0f, -1.0f, nan, inf})
+        EXPECT_THROW(Stft(4, 44100, 64, 64, ratio), std::invalid_argument) << ratio;
+
+    Stft stft(4, 44100, 64, 64, 1.0f);
+    EXPECT_THROW(stft.synthesise(Matrix(63, 32, 0.0), Matrix(62, 32, 0.0)), std::invalid_argument);
+    EXPECT_THROW(stft.synthesise(Matrix(63, 33, 0.0), Matrix(63, 33, 0.0)), std::invalid_argument);
+}
+
+TEST(Stft, RefusesOutputsBeyondTheIntRange)
+{
+    Matrix small(63, 32, 0.0);
+    EXPECT_THROW(Stft(4, 44100, 64, 64, 1e-30f).synthesise(small, small), std::length_error);
+    // 2^21 rows of a 2048-point transform at overlap 1: R * N = 2^32.
+    Matrix tall(1 << 21, 1, 0.0);
+    EXPECT_THROW(Stft(1, 44100, 2048, 2048, 1.0f).synthesise(tall, tall), std::length_error);
+}
