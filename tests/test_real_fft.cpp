@@ -39,31 +39,24 @@ const float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 }  // namespace
 
-TEST(RealFft, TablesForSixteen)
+TEST(RealFft, Tables)
 {
     RealFft fft(16);
     EXPECT_EQ(fft.size(), 16);
     EXPECT_EQ(fft.bitReversal(), (std::vector<int>{0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15}));
-    const double pi = std::acos(-1.0);
-    ASSERT_EQ(fft.cosines().size(), 4u);
-    for (int j = 0; j < 4; ++j)
-        EXPECT_EQ(fft.cosines()[j], static_cast<float>(std::cos(pi / 8 * j))) << j;
-    EXPECT_NEAR(fft.cosines()[1], 0.92388, 1e-5);
-    EXPECT_NEAR(fft.cosines()[3], 0.382683, 1e-6);
-}
+    EXPECT_EQ(fft.cosines(), (std::vector<float>{1.0f, 0.9238795f, 0.70710677f, 0.38268343f}));
+    EXPECT_EQ(tessavo::test::bits(fft.halfRoot()), 0x3F3504F3u);
 
-TEST(RealFft, CosineSegmentsPerPass)
-{
-    EXPECT_TRUE(RealFft(8).cosines().empty());
     EXPECT_EQ(RealFft(2).bitReversal(), (std::vector<int>{0, 1}));
-    // N = 64: segments for passes 3, 4, 5 at offsets 0, 4, 12.
-    RealFft fft(64);
-    ASSERT_EQ(fft.cosines().size(), 28u);
+    EXPECT_TRUE(RealFft(8).cosines().empty());
+    // N = 64: one segment per pass 3, 4, 5, at offsets 0, 4, 12.
+    RealFft big(64);
+    ASSERT_EQ(big.cosines().size(), 28u);
     const double pi = std::acos(-1.0);
     for (int p = 3; p <= 5; ++p) {
         const int m = 1 << (p - 1);
         for (int j = 0; j < m; ++j)
-            EXPECT_EQ(fft.cosines()[m - 4 + j], static_cast<float>(std::cos(pi / (1 << p) * j))) << p << " " << j;
+            EXPECT_EQ(big.cosines()[m - 4 + j], static_cast<float>(std::cos(pi / (1 << p) * j))) << p << " " << j;
     }
 }
 

@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cfloat>
-#include <cinttypes>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -103,7 +101,6 @@ TEST(Stft, SynthesisNeverReadsTheLastRow)
     for (int i = 96; i < 192; ++i)
         ASSERT_EQ(out[i], 0.0f) << i;
 }
-}
 
 TEST(Stft, ZeroInputGivesExactZeros)
 {
@@ -184,4 +181,77 @@ TEST(Stft, RefusesOutputsBeyondTheIntRange)
     // 2^21 rows of a 2048-point transform at overlap 1: R * N = 2^32.
     Matrix tall(1 << 21, 1, 0.0);
     EXPECT_THROW(Stft(1, 44100, 2048, 2048, 1.0f).synthesise(tall, tall), std::length_error);
+}
+
+namespace {
+
+// FNV-1a over the bytes of the bit patterns: a change in any bit changes it.
+template <typename T>
+std::uint64_t fnv1a(const T* values, int count)
+{
+    std::uint64_t hash = 0xCBF29CE484222325u;
+    for (int i = 0; i < count; ++i) {
+        const std::uint64_t b = tessavo::test::bits(values[i]);
+        for (std::size_t byte = 0; byte < sizeof(T); ++byte) {
+            hash ^= (b >> (8 * byte)) & 0xFFu;
+            hash *= 0x100000001B3u;
+        }
+    }
+    return hash;
+}
+
+std::string hex(double v)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%a (%.17g)", v, v);
+    return text;
+}
+
+}  // namespace
+
+// Regression pin at the program's default sizes (N = L = 8192, overlap 4).
+// The exact-value tests above establish that the transform is right; this
+// one fails when any later change moves a single bit of the results.
+TEST(Stft, PinnedBitsAtDefaultSizes)
+{
+    // A sawtooth of period 101 plus noise from a fixed LCG: exact arithmetic
+    // only, so the input itself is the same on every platform.
+    SampleBuffer in(20000);
+    std::uint32_t state = 12345u;
+    for (int i = 0; i < in.length(); ++i) {
+        state = state * 1664525u + 1013904223u;
+        const double noise = (state >> 8) * 0x1p-24 - 0.5;
+        in[i] = static_cast<float>((i % 101) / 101.0 - 0.5 + 0.25 * noise);
+    }
+    Stft analysis(4, 44100, 8192, 8192, 1.0f);
+    Stft synthesis(4, 44100, 8192, 8192, 1.0f);
+    Matrix mag, phase;
+    analysis.analyse(in, mag, phase);
+    ASSERT_EQ(mag.rows(), 10);
+    ASSERT_EQ(mag.cols(), 4096);
+    const SampleBuffer out = synthesis.synthesise(mag, phase);
+    ASSERT_EQ(out.length(), 20480);
+
+    // Samples are floats; their pins are the bits of the same value as a double.
+    struct Pin {
+        const char* what;
+        double value;
+        std::uint64_t bits;
+    };
+    const Pin pins[] = {
+        {"mag[0][0]", mag[0][0], 0x3f40c5a0ee726e6fu},
+        {"phase[0][0]", phase[0][0], 0xbffc41db6b964a3au},
+        {"mag[4][198]", mag[4][198], 0x3f3b13b3d8985084u},
+        {"phase[4][198]", phase[4][198], 0x4004af3a006b434fu},
+        {"mag[9][4095]", mag[9][4095], 0x3f3038e37056bf89u},
+        {"phase[2][17]", phase[2][17], 0xbff7c4da5be847d8u},
+        {"out[6000]", out[6000], 0xbfcb35a740000000u},
+        {"out[12287]", out[12287], 0x3fb0d0f800000000u},
+    };
+    for (const Pin& pin : pins)
+        EXPECT_EQ(tessavo::test::bits(pin.value), pin.bits) << pin.what << " = " << hex(pin.value);
+
+    EXPECT_EQ(fnv1a(mag.data(), mag.size()), 0xe6fea6a405f3d865u);
+    EXPECT_EQ(fnv1a(phase.data(), phase.size()), 0xa13340b7f7b2cb8cu);
+    EXPECT_EQ(fnv1a(out.data(), out.length()), 0x149f6ebdc134e5b8u);
 }

@@ -17,6 +17,7 @@
 // Not thread-safe for sharing across threads while handles are created or
 // released; element reads from several threads are fine.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 

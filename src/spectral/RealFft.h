@@ -42,6 +42,8 @@ public:
     // it is empty for N <= 8.
     const std::vector<int>& bitReversal() const { return bitReversal_; }
     const std::vector<float>& cosines() const { return cosines_; }
+    // float(sqrt(2) * 0.5), the twiddle of the size-8 passes.
+    float halfRoot() const { return halfRoot_; }
 
 private:
     void forwardQuad(float* d, const float* x) const;
