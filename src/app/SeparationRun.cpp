@@ -4,19 +4,23 @@
 #include "app/RunError.h"
 #include "app/Settings.h"
 #include "app/SoundFile.h"
+#include "factorisation/FastNmf.h"
 #include "factorisation/Matrix.h"
 #include "factorisation/NmfFactoriser.h"
 #include "factorisation/Recombination.h"
 #include "spectral/Stft.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <new>
 #include <stdexcept>
-#include <cerrno>
+#include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace tessavo {
@@ -81,10 +85,12 @@ Analysis analyseInput(InputSound& input, Stft& analyser)
     return a;
 }
 
-NmfFactoriser makeFactoriser(const Matrix& v, int components)
+// The random start, drawn from the process-wide stream: W first, then H.
+FastNmf makeFactoriser(const Matrix& v, int components, int threads)
 {
     try {
-        return NmfFactoriser(v, components);
+        NmfFactoriser start(v, components);
+        return FastNmf(v, start.w(), start.h(), threads);
     } catch (const std::length_error&) {
     } catch (const std::bad_alloc&) {
     }
@@ -94,28 +100,30 @@ NmfFactoriser makeFactoriser(const Matrix& v, int components)
 }
 
 // Applies the initial update pair, then passes until the objective changes by
-// less than criteria or maxiterations update pairs have run.
-void factorise(NmfFactoriser& nmf, const Settings& s)
+// less than criteria or maxiterations update pairs have run. Returns the
+// final W and H.
+//
+// The fast path computes each objective together with the next update pair,
+// so it always runs one pair ahead; the factors that the last objective
+// belongs to are its previous ones.
+std::pair<Matrix, Matrix> factorise(const Matrix& v, const Settings& s, int threads)
 {
-    nmf.updateW();
-    nmf.updateH();
-    double old = objective(nmf.v(), nmf.w(), nmf.h());
-    if (s.maxiterations <= 1)
-        return;
+    FastNmf nmf = makeFactoriser(v, s.components, threads);
+    nmf.step();                  // the initial update pair
+    double old = nmf.step();     // objective after it
     for (int i = 1; i < s.maxiterations; ++i) {
-        nmf.updateW();
-        nmf.updateH();
-        const double now = objective(nmf.v(), nmf.w(), nmf.h());
+        const double now = nmf.step();
         if (s.verbose)
             std::cout << "objective: " << old << std::endl;
         // Strict, on the absolute change: a NaN change never stops the loop.
         if (std::fabs(now - old) < s.criteria) {
             if (s.verbose)
                 std::cout << "done in " << i << " iterations" << std::endl;
-            return;
+            break;
         }
         old = now;
     }
+    return {nmf.previousW(), nmf.previousH()};
 }
 
 // Resynthesises one magnitude matrix with the input's phases and writes it.
@@ -149,13 +157,8 @@ int runSeparation(int argc, const char* const* argv)
     Stft synthesiser(s.overlap, record.samplerate, s.windowsize, s.fftsize, 1.0f);
     const Analysis a = analyseInput(input, analyser);
 
-    Matrix w, h;
-    {
-        NmfFactoriser nmf = makeFactoriser(a.v, s.components);
-        factorise(nmf, s);
-        w = nmf.w();
-        h = nmf.h();
-    }
+    const int threads = s.threads > 0 ? s.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const auto [w, h] = factorise(a.v, s, threads);
 
     if (s.matrixout)
         writeMatrixFiles(s.filename, w, h);
