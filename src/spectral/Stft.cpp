@@ -110,16 +110,36 @@ void Stft::analyse(const SampleBuffer& samples, Matrix& magnitude, Matrix& phase
 
 SampleBuffer Stft::synthesise(const Matrix& magnitude, const Matrix& phase)
 {
-    const int n = fftLength_;
-    const int length = windowLength_;
-    const int hop = n / overlap_;
-    const int half = n / 2;
-    const int rows = magnitude.rows();
+    const int half = fftLength_ / 2;
     const int cols = magnitude.cols();
-    if (phase.rows() != rows || phase.cols() != cols)
+    if (phase.rows() != magnitude.rows() || phase.cols() != cols)
         throw InvalidSize("magnitude and phase matrices differ in shape");
     if (cols > half)
         throw InvalidSize("spectrogram has more than " + std::to_string(half) + " bins");
+
+    const double gain = synthesisGain();
+    return synthesise(magnitude.rows(), [&](int row, float* spectrum) {
+        const double* mag = magnitude[row];
+        const double* ph = phase[row];
+        for (int k = 0; k < cols; ++k) {
+            const double a = gain * mag[k];
+            spectrum[k] = static_cast<float>(a * std::cos(ph[k]));
+            spectrum[half + k] = static_cast<float>(a * std::sin(ph[k]));
+        }
+    });
+}
+
+double Stft::synthesisGain() const
+{
+    // Rounded to float first: the gain is a float coefficient.
+    return static_cast<float>(2.0 / overlap_);
+}
+
+SampleBuffer Stft::synthesise(int rows, const SpectrumFill& fill)
+{
+    const int n = fftLength_;
+    const int length = windowLength_;
+    const int hop = n / overlap_;
 
     const std::int64_t q = static_cast<std::int64_t>(rows) * n / overlap_;
     const double outLength = std::trunc(static_cast<double>(q) / static_cast<double>(ratio_));
@@ -131,21 +151,15 @@ SampleBuffer Stft::synthesise(const Matrix& magnitude, const Matrix& phase)
     SampleBuffer result(total);
     SampleBuffer frame(n);
     std::vector<float> spectrum(static_cast<std::size_t>(n), 0.0f);
-    const double gain = static_cast<float>(2.0 / overlap_);
     const double ratio = ratio_;
 
     std::int64_t e = 0;
     std::int64_t pos = 0;
     double index = 0.0;  // trunc(e * ratio), kept in double so it cannot overflow
+    // Stops before the frame that would reach the last L samples, and never
+    // reads the last row.
     while (pos < static_cast<std::int64_t>(total) - length && index + 1.0 < rows) {
-        const int row = static_cast<int>(index);
-        const double* mag = magnitude[row];
-        const double* ph = phase[row];
-        for (int k = 0; k < cols; ++k) {
-            const double a = gain * mag[k];
-            spectrum[static_cast<std::size_t>(k)] = static_cast<float>(a * std::cos(ph[k]));
-            spectrum[static_cast<std::size_t>(half + k)] = static_cast<float>(a * std::sin(ph[k]));
-        }
+        fill(static_cast<int>(index), spectrum.data());
         fft_.inverse(spectrum.data(), frame.data());
         multiplyByWindow(frame.data(), window_);
         frame.addInto(result, static_cast<int>(pos), length);

@@ -30,6 +30,8 @@
 #include "spectral/SampleBuffer.h"
 #include "spectral/Window.h"
 
+#include <functional>
+
 namespace tessavo {
 
 class Stft {
@@ -42,6 +44,16 @@ public:
     void analyse(const SampleBuffer& samples, Matrix& magnitude, Matrix& phase);
     // Returns a new buffer, owned by the caller.
     SampleBuffer synthesise(const Matrix& magnitude, const Matrix& phase);
+
+    // Writes the half-complex spectrum (N floats) of one row; positions it
+    // leaves alone keep what an earlier row wrote (0.0 at first).
+    using SpectrumFill = std::function<void(int row, float* spectrum)>;
+    // The same overlap-add as above over rows rows, with each frame's
+    // spectrum from fill: for callers that form the spectra in another way
+    // with the same numbers.
+    SampleBuffer synthesise(int rows, const SpectrumFill& fill);
+    // The gain that scales every magnitude before resynthesis: float(2 / overlap).
+    double synthesisGain() const;
 
     int overlap() const { return overlap_; }
     int sampleRate() const { return sampleRate_; }

@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Runs tessavo with -m on the bundled example, draws its factors with
+# tools/plot-factors and checks the picture; then checks that broken factor
+# files are refused with a message and a failing exit status.
+#
+# Usage: plot_check.sh TESSAVO PLOT_TOOL EXAMPLE_WAV
+set -uo pipefail
+
+tessavo=$1
+plot=$2
+example=$3
+
+fail() { echo "FAIL: $*"; exit 1; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tessavo-plot.XXXXXX") || fail "no temporary folder"
+trap 'rm -rf "$work"' EXIT
+cd "$work" || fail "cannot enter $work"
+
+[ -x "$plot" ] || fail "$plot is not executable"
+cp "$example" song.wav || fail "cannot copy $example"
+
+# A short real run: transform length 2048, hop 512, 2 components.
+"$tessavo" -f 1024 -i 20 -s -m song.wav 2 >run.out 2>&1 || fail "tessavo failed: $(cat run.out)"
+[ -f song.wav-W.txt ] && [ -f song.wav-H.txt ] || fail "tessavo -m wrote no W and H files"
+read -r frames k_w <song.wav-W.txt
+read -r k_h bins <song.wav-H.txt
+[ "$k_w" = 2 ] && [ "$k_h" = 2 ] && [ "$bins" = 1024 ] \
+  || fail "unexpected factor shapes: W $frames x $k_w, H $k_h x $bins"
+
+# Checks that $1 is a PNG of more than 10 KB whose width and height lie in
+# 600..3000 and 300..3000 pixels.
+check_png() {
+  local f=$1 size sig dims w h
+  [ -f "$f" ] || fail "no picture $f"
+  size=$(wc -c <"$f")
+  [ "$size" -gt 10240 ] || fail "$f has only $size bytes"
+  sig=$(od -An -tx1 -N8 "$f" | tr -d ' \n')
+  [ "$sig" = 89504e470d0a1a0a ] || fail "$f does not start with the PNG signature ($sig)"
+  [ "$(od -An -c -j12 -N4 "$f" | tr -d ' \n')" = IHDR ] || fail "$f has no IHDR chunk first"
+  dims=($(od -An -tu1 -j16 -N8 "$f"))
+  w=$(( (dims[0] << 24) | (dims[1] << 16) | (dims[2] << 8) | dims[3] ))
+  h=$(( (dims[4] << 24) | (dims[5] << 16) | (dims[6] << 8) | dims[7] ))
+  [ "$w" -ge 600 ] && [ "$w" -le 3000 ] && [ "$h" -ge 300 ] && [ "$h" -le 3000 ] \
+    || fail "$f is $w x $h pixels"
+  echo "$f: $size bytes, $w x $h pixels"
+}
+
+# By prefix, with the default output name beside the input; the sample rate
+# comes from the WAV header and the hop from the H file's transform length.
+"$plot" song.wav >plot.out 2>plot.err || fail "plot-factors song.wav failed: $(cat plot.out plot.err)"
+check_png song.wav-factors.png
+grep -q "22050" plot.err || fail "the sample rate was not read from song.wav: $(cat plot.err)"
+# Frame r starts at r * 512 samples (hop = 2048 / 4); bin j is at j * 22050 / 2048
+# Hz, so the last of the 1024 bins is at 11014 Hz.
+end=$(awk -v f="$frames" 'BEGIN { printf "%.2f", (f - 1) * 512 / 22050 }')
+grep -qxF "wrote song.wav-factors.png: 2 components, $frames frames at hop 512 and 22050 Hz (0 to $end s), 1024 bins (0 to 11014 Hz, transform length 2048)" plot.out \
+  || fail "plot-factors did not report the axes expected: $(cat plot.out)"
+
+# Both files named, every option given.
+"$plot" --rate 22050 --hop 512 --fft 2048 --output named.png --title "Check" \
+  song.wav-W.txt song.wav-H.txt >/dev/null 2>plot.err || fail "plot-factors with options failed: $(cat plot.err)"
+check_png named.png
+
+# Each broken input: exit status 1, one message naming the problem, no picture.
+refused() {
+  local what=$1 pattern=$2; shift 2
+  rm -f broken.png
+  "$plot" --rate 22050 --output broken.png "$@" >/dev/null 2>err.txt
+  local status=$?
+  [ "$status" -eq 1 ] || fail "$what: exit status $status, expected 1 ($(cat err.txt))"
+  grep -q "^plot-factors: error: .*$pattern" err.txt || fail "$what: message '$(cat err.txt)' does not say '$pattern'"
+  [ ! -e broken.png ] || fail "$what: a picture was written all the same"
+  echo "$what: $(cat err.txt)"
+}
+
+refused "missing file" "does not exist" missing.wav
+{ echo "$frames two"; tail -n +2 song.wav-W.txt; } >header-W.txt
+refused "malformed header" "header" header-W.txt song.wav-H.txt
+head -n -1 song.wav-W.txt >short-W.txt
+refused "missing row" "announces $frames rows but the file holds $((frames - 1))" short-W.txt song.wav-H.txt
+{ echo "$frames 1"; cut -d' ' -f1 <(tail -n +2 song.wav-W.txt) | sed 's/$/ /'; } >one-W.txt
+refused "K mismatch" "1 component but .* has 2" one-W.txt song.wav-H.txt
+sed '3s/^[^ ]*/0.5x/' song.wav-W.txt >text-W.txt
+refused "non-numeric value" "line 3, value 1: '0.5x' is not a number" text-W.txt song.wav-H.txt
+refused "wrong transform length" "transform length of 2048" --fft 8192 song.wav
+
+# A wrong command line is a usage error, status 2.
+"$plot" --hop 0 song.wav >/dev/null 2>err.txt; status=$?
+[ "$status" -eq 2 ] || fail "--hop 0: exit status $status, expected 2"
+"$plot" >/dev/null 2>err.txt; status=$?
+[ "$status" -eq 2 ] && grep -q "usage:" err.txt || fail "no arguments: status $status, $(cat err.txt)"
+
+echo "plot check passed"
