@@ -1,6 +1,8 @@
 #include "app/SeparationRun.h"
 
 #include "app/MatrixFiles.h"
+#include "app/Parallel.h"
+#include "app/Resynthesis.h"
 #include "app/RunError.h"
 #include "app/Settings.h"
 #include "app/SoundFile.h"
@@ -27,12 +29,11 @@ namespace tessavo {
 
 namespace {
 
-// The input's magnitudes and phases, and for stereo the per-cell balance
-// between the channels.
+// The input's magnitudes: V, and the phases (and stereo angle) that every
+// output is rebuilt with.
 struct Analysis {
     Matrix v;
-    Matrix theta;                // stereo only
-    std::vector<Matrix> phases;  // one per channel
+    InputPhases phases;
 };
 
 void checkFinite(const InputSound& input, const std::string& filename)
@@ -65,23 +66,37 @@ void checkOutputsPossible(const Settings& s, std::size_t dot, const SF_INFO& rec
     std::remove(probeName.c_str());
 }
 
-Analysis analyseInput(InputSound& input, Stft& analyser)
+// Analyses each channel (stereo: both at once), then folds a stereo pair
+// into V and the angle in place. The phases become their cosine and sine
+// tables straight away, since every output needs them.
+Analysis analyseInput(InputSound& input, const Settings& s, int threads)
 {
-    Analysis a;
-    if (input.channels.size() == 1) {
-        Matrix phase;
-        analyser.analyse(input.channels[0], a.v, phase);
-        a.phases.push_back(phase);
-    } else {
-        Matrix left, right, phaseL, phaseR;
-        analyser.analyse(input.channels[0], left, phaseL);
-        analyser.analyse(input.channels[1], right, phaseR);
-        input.channels.clear();
-        a.v = stereoMagnitude(left, right);
-        a.theta = stereoAngle(left, right);
-        a.phases = {phaseL, phaseR};
-    }
+    const int channels = static_cast<int>(input.channels.size());
+    const int workers = std::min(threads, channels);
+    std::vector<Matrix> magnitudes(static_cast<std::size_t>(channels));
+    std::vector<Matrix> phases(static_cast<std::size_t>(channels));
+    parallelTasks(workers, [&](int t) {
+        Stft analyser(s.overlap, input.info.samplerate, s.windowsize, s.fftsize, 1.0f);
+        for (int c = t; c < channels; c += workers) {
+            const auto i = static_cast<std::size_t>(c);
+            analyser.analyse(input.channels[i], magnitudes[i], phases[i]);
+        }
+    });
     input.channels.clear();
+
+    Analysis a;
+    if (channels == 2) {
+        Matrix& left = magnitudes[0];
+        Matrix& right = magnitudes[1];
+        parallelRows(left.rows(), threads, [&](int first, int end) { foldStereoInPlace(left, right, first, end); });
+        a.v = left;
+        a.phases.angle = right;
+    } else {
+        a.v = magnitudes[0];
+    }
+    magnitudes.clear();
+    for (Matrix& p : phases)
+        a.phases.channels.push_back(takeTrigTable(p, threads));
     return a;
 }
 
@@ -109,8 +124,8 @@ FastNmf makeFactoriser(const Matrix& v, int components, int threads)
 std::pair<Matrix, Matrix> factorise(const Matrix& v, const Settings& s, int threads)
 {
     FastNmf nmf = makeFactoriser(v, s.components, threads);
-    nmf.step();                  // the initial update pair
-    double old = nmf.step();     // objective after it
+    nmf.step();               // the initial update pair
+    double old = nmf.step();  // objective after it
     for (int i = 1; i < s.maxiterations; ++i) {
         const double now = nmf.step();
         if (s.verbose)
@@ -126,18 +141,33 @@ std::pair<Matrix, Matrix> factorise(const Matrix& v, const Settings& s, int thre
     return {nmf.previousW(), nmf.previousH()};
 }
 
-// Resynthesises one magnitude matrix with the input's phases and writes it.
-void writeOutput(const Matrix& x, const Analysis& a, Stft& synthesiser, const SF_INFO& record,
-                 const std::string& name)
+// The residual, then every component, each rebuilt with the input's phases
+// and written in that order. Outputs are resynthesised in batches that keep
+// every thread busy; a failed write stops the run before any later output.
+void writeOutputs(Analysis& a, const Matrix& w, const Matrix& h, const Settings& s, std::size_t dot,
+                  const SF_INFO& record, int threads)
 {
-    std::vector<SampleBuffer> signals;
-    if (a.phases.size() == 1) {
-        signals.push_back(synthesiser.synthesise(x, a.phases[0]));
-    } else {
-        signals.push_back(synthesiser.synthesise(splitLeft(x, a.theta), a.phases[0]));
-        signals.push_back(synthesiser.synthesise(splitRight(x, a.theta), a.phases[1]));
+    const int channels = static_cast<int>(a.phases.channels.size());
+    Resynthesis resynthesis(threads, s.overlap, record.samplerate, s.windowsize, s.fftsize);
+    const int batch = resynthesis.batchSize(channels);
+    for (int first = -1; first < s.components; first += batch) {
+        std::vector<OutputSource> sources;
+        for (int k = first; k < std::min(first + batch, s.components); ++k)
+            sources.push_back(OutputSource{&a.v, &w, &h, k});
+        std::vector<std::vector<SampleBuffer>> signals = resynthesis.synthesise(sources, a.phases);
+        for (std::size_t o = 0; o < sources.size(); ++o) {
+            const int k = sources[o].component;
+            const std::string suffix = k < 0 ? "-residual" : "-" + std::to_string(k);
+            writeSoundFile(outputName(s.filename, dot, suffix), record, signals[o]);
+            signals[o].clear();
+        }
+        if (first < 0) {
+            // Only the residual needs V; its memory goes to the angle's table.
+            a.v = Matrix();
+            if (channels == 2)
+                a.phases.angleTable = takeTrigTable(a.phases.angle, threads);
+        }
     }
-    writeSoundFile(name, record, signals);
 }
 
 }  // namespace
@@ -153,20 +183,14 @@ int runSeparation(int argc, const char* const* argv)
     checkOutputsPossible(s, dot, record);
     checkFinite(input, s.filename);
 
-    Stft analyser(s.overlap, record.samplerate, s.windowsize, s.fftsize, 1.0f);
-    Stft synthesiser(s.overlap, record.samplerate, s.windowsize, s.fftsize, 1.0f);
-    const Analysis a = analyseInput(input, analyser);
-
-    const int threads = s.threads > 0 ? s.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int threads =
+        s.threads > 0 ? s.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    Analysis a = analyseInput(input, s, threads);
     const auto [w, h] = factorise(a.v, s, threads);
 
     if (s.matrixout)
         writeMatrixFiles(s.filename, w, h);
-
-    writeOutput(residualMagnitude(a.v, w, h), a, synthesiser, record, outputName(s.filename, dot, "-residual"));
-    for (int k = 0; k < s.components; ++k)
-        writeOutput(componentMagnitude(w, h, k), a, synthesiser, record,
-                    outputName(s.filename, dot, "-" + std::to_string(k)));
+    writeOutputs(a, w, h, s, dot, record, threads);
     return 0;
 }
 

@@ -57,19 +57,27 @@ Matrix residualMagnitude(const Matrix& v, const Matrix& w, const Matrix& h)
 
 Matrix stereoMagnitude(const Matrix& left, const Matrix& right)
 {
-    // Two rounded squares and a sum, not std::hypot: hypot rounds differently.
-    return combine(left, right, "stereoMagnitude", [](double l, double r) {
-        const double l2 = l * l;
-        const double r2 = r * r;
-        return std::sqrt(l2 + r2);
-    });
+    return combine(left, right, "stereoMagnitude", stereoMagnitudeOf);
 }
 
 Matrix stereoAngle(const Matrix& left, const Matrix& right)
 {
-    // Right channel first: atan2(y = R, x = L), so 0 is all left.
-    return combine(left, right, "stereoAngle",
-                   [](double l, double r) { return std::atan2(r, l); });
+    return combine(left, right, "stereoAngle", stereoAngleOf);
+}
+
+void foldStereoInPlace(Matrix& left, Matrix& right, int first, int end)
+{
+    requireSameShape(left, right, "foldStereoInPlace");
+    for (int i = first; i < end; ++i) {
+        double* l = left[i];
+        double* r = right[i];
+        for (int j = 0; j < left.cols(); ++j) {
+            const double lj = l[j];
+            const double rj = r[j];
+            l[j] = stereoMagnitudeOf(lj, rj);
+            r[j] = stereoAngleOf(lj, rj);
+        }
+    }
 }
 
 Matrix splitLeft(const Matrix& x, const Matrix& theta)

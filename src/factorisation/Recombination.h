@@ -15,7 +15,29 @@
 
 #include "factorisation/Matrix.h"
 
+#include <cmath>
+
 namespace tessavo {
+
+// One cell of stereoMagnitude: two rounded squares and a sum, not std::hypot,
+// which rounds differently.
+inline double stereoMagnitudeOf(double l, double r)
+{
+    const double l2 = l * l;
+    const double r2 = r * r;
+    return std::sqrt(l2 + r2);
+}
+
+// One cell of stereoAngle: right channel first, so 0 is all left.
+inline double stereoAngleOf(double l, double r)
+{
+    return std::atan2(r, l);
+}
+
+// Replaces left by the stereo magnitude and right by the stereo angle, cell
+// by cell: the same numbers as stereoMagnitude and stereoAngle without two
+// more matrices. Rows first .. end-1 only, so that threads can share the work.
+void foldStereoInPlace(Matrix& left, Matrix& right, int first, int end);
 
 // Cell [i][j] = W[i][k] * H[k][j]: column k of W times row k of H.
 Matrix componentMagnitude(const Matrix& w, const Matrix& h, int k);

@@ -1,0 +1,133 @@
+#include "app/Resynthesis.h"
+
+#include "app/Parallel.h"
+
+#include <cmath>
+
+namespace tessavo {
+
+TrigTable takeTrigTable(Matrix& angles, int threads)
+{
+    TrigTable table;
+    table.sin = Matrix(angles.rows(), angles.cols());
+    table.cos = angles;
+    angles = Matrix();
+    const int cols = table.cos.cols();
+    parallelRows(table.cos.rows(), threads, [&](int first, int end) {
+        for (int i = first; i < end; ++i) {
+            double* c = table.cos[i];
+            double* s = table.sin[i];
+            for (int j = 0; j < cols; ++j) {
+                const double a = c[j];
+                s[j] = std::sin(a);
+                c[j] = std::cos(a);
+            }
+        }
+    });
+    return table;
+}
+
+namespace {
+
+// Row r of an output's magnitude, with the same operations as
+// componentMagnitude and residualMagnitude.
+void magnitudeRow(const OutputSource& x, int r, double* out)
+{
+    const Matrix& w = *x.w;
+    const Matrix& h = *x.h;
+    const int bins = h.cols();
+    if (x.component >= 0) {
+        const double weight = w[r][x.component];
+        const double* hk = h[x.component];
+        for (int j = 0; j < bins; ++j)
+            out[j] = weight * hk[j];
+        return;
+    }
+    // (W·H)[r][j] summed over k from 0.0 in increasing order, then V − W·H.
+    for (int j = 0; j < bins; ++j)
+        out[j] = 0.0;
+    for (int k = 0; k < w.cols(); ++k) {
+        const double wk = w[r][k];
+        const double* hk = h[k];
+        for (int j = 0; j < bins; ++j)
+            out[j] = out[j] + wk * hk[j];
+    }
+    const double* v = (*x.v)[r];
+    for (int j = 0; j < bins; ++j)
+        out[j] = v[j] - out[j];
+}
+
+// One channel of one output: the magnitude row, its share for this channel
+// (cos or sin of the stereo angle times the magnitude), then the spectrum
+// a·cos φ, a·sin φ with a = gain × share.
+SampleBuffer synthesiseChannel(Stft& stft, const OutputSource& x, const InputPhases& phases, int channel)
+{
+    const TrigTable& phase = phases.channels[static_cast<std::size_t>(channel)];
+    const bool stereo = phases.channels.size() == 2;
+    const bool tabulated = phases.angleTable.cos.rows() > 0;
+    const int bins = x.h->cols();
+    const int half = stft.fftLength() / 2;
+    const double gain = stft.synthesisGain();
+    std::vector<double> row(static_cast<std::size_t>(bins));
+
+    return stft.synthesise(phase.cos.rows(), [&](int r, float* spectrum) {
+        double* m = row.data();
+        magnitudeRow(x, r, m);
+        if (stereo) {
+            if (tabulated) {
+                const double* share = channel == 0 ? phases.angleTable.cos[r] : phases.angleTable.sin[r];
+                for (int j = 0; j < bins; ++j)
+                    m[j] = share[j] * m[j];
+            } else {
+                const double* angle = phases.angle[r];
+                for (int j = 0; j < bins; ++j)
+                    m[j] = (channel == 0 ? std::cos(angle[j]) : std::sin(angle[j])) * m[j];
+            }
+        }
+        const double* c = phase.cos[r];
+        const double* s = phase.sin[r];
+        for (int j = 0; j < bins; ++j) {
+            const double a = gain * m[j];
+            spectrum[j] = static_cast<float>(a * c[j]);
+            spectrum[half + j] = static_cast<float>(a * s[j]);
+        }
+    });
+}
+
+}  // namespace
+
+Resynthesis::Resynthesis(int threads, int overlap, int sampleRate, int windowLength, int fftLength)
+{
+    for (int t = 0; t < std::max(1, threads); ++t)
+        synthesisers_.push_back(std::make_unique<Stft>(overlap, sampleRate, windowLength, fftLength, 1.0f));
+}
+
+int Resynthesis::batchSize(int channels) const
+{
+    const int threads = static_cast<int>(synthesisers_.size());
+    return std::max(1, threads / std::max(1, channels));
+}
+
+std::vector<std::vector<SampleBuffer>> Resynthesis::synthesise(const std::vector<OutputSource>& outputs,
+                                                               const InputPhases& phases)
+{
+    const int channels = static_cast<int>(phases.channels.size());
+    const int tasks = static_cast<int>(outputs.size()) * channels;
+    std::vector<SampleBuffer> signals(static_cast<std::size_t>(tasks));
+    // Task t is channel t % channels of output t / channels; each thread
+    // takes every threads-th task with its own synthesiser.
+    const int threads = std::min(tasks, static_cast<int>(synthesisers_.size()));
+    parallelTasks(threads, [&](int thread) {
+        for (int t = thread; t < tasks; t += threads)
+            signals[static_cast<std::size_t>(t)] =
+                synthesiseChannel(*synthesisers_[static_cast<std::size_t>(thread)],
+                                  outputs[static_cast<std::size_t>(t / channels)], phases, t % channels);
+    });
+
+    std::vector<std::vector<SampleBuffer>> result(outputs.size());
+    for (int t = 0; t < tasks; ++t)
+        result[static_cast<std::size_t>(t / channels)].push_back(std::move(signals[static_cast<std::size_t>(t)]));
+    return result;
+}
+
+}  // namespace tessavo
