@@ -20,6 +20,7 @@ namespace {
 // operations, whatever instructions the compiler picks for them.
 typedef double Vec4 __attribute__((vector_size(32)));
 constexpr int kWidth = 4;
+constexpr int kRingRows = 16;
 
 __attribute__((always_inline)) inline Vec4 load(const double* p)
 {
@@ -100,30 +101,75 @@ void firstBlock(const double* vi, const double* wi, const double* h, const doubl
     }
 }
 
-// den and num for four more vectors of components, from the stored product row.
+// One row of the objective alone: product[j] = (W·H)[i][j] and the running
+// sum over (V − W·H)[i][j]², the chain that no schedule can shorten.
 __attribute__((target_clones("avx2", "default")))
-void laterBlock(const double* vi, const double* ht, const double* product, int padded, int bins, int offset,
-                double* den, double* num)
+void objectiveRow(const double* vi, const double* wi, const double* h, int components, int bins, double* product,
+                  double& sum)
 {
-    Vec4 d[4], n[4];
-    for (int b = 0; b < 4; ++b) {
+    double s = sum;
+    int j = 0;
+    for (; j + kWidth <= bins; j += kWidth) {
+        Vec4 p = splat(0.0);
+        for (int k = 0; k < components; ++k)
+            p = p + splat(wi[k]) * load(h + static_cast<std::ptrdiff_t>(k) * bins + j);
+        store(product + j, p);
+        const Vec4 diff = load(vi + j) - p;
+        const Vec4 sq = diff * diff;
+        s = s + sq[0];
+        s = s + sq[1];
+        s = s + sq[2];
+        s = s + sq[3];
+    }
+    for (; j < bins; ++j) {
+        double p = 0.0;
+        for (int k = 0; k < components; ++k)
+            p = p + wi[k] * h[static_cast<std::ptrdiff_t>(k) * bins + j];
+        product[j] = p;
+        const double diff = vi[j] - p;
+        s = s + diff * diff;
+    }
+    sum = s;
+}
+
+// den[k] = Σ product[j]·Hᵀ[j][k] and num[k] = Σ V[i][j]·Hᵀ[j][k] over j in
+// increasing order, for up to four vectors of components from offset.
+template <int kBlocks>
+__attribute__((target_clones("avx2", "default")))
+void updateBlock(const double* vi, const double* product, const double* ht, int padded, int bins, int offset,
+                 double* den, double* num)
+{
+    Vec4 d[kBlocks], n[kBlocks];
+    for (int b = 0; b < kBlocks; ++b) {
         d[b] = splat(0.0);
         n[b] = splat(0.0);
     }
-    const int blocks = std::min(4, (padded - offset) / kWidth);
     for (int j = 0; j < bins; ++j) {
         const double* row = ht + static_cast<std::ptrdiff_t>(j) * padded + offset;
         const Vec4 pj = splat(product[j]);
         const Vec4 vj = splat(vi[j]);
-        for (int b = 0; b < blocks; ++b) {
+        for (int b = 0; b < kBlocks; ++b) {
             const Vec4 t = load(row + b * kWidth);
             d[b] = d[b] + pj * t;
             n[b] = n[b] + vj * t;
         }
     }
-    for (int b = 0; b < blocks; ++b) {
+    for (int b = 0; b < kBlocks; ++b) {
         store(den + offset + b * kWidth, d[b]);
         store(num + offset + b * kWidth, n[b]);
+    }
+}
+
+void updateBlocks(const double* vi, const double* product, const double* ht, int padded, int bins, int offset,
+                  double* den, double* num)
+{
+    for (; offset < padded; offset += 4 * kWidth) {
+        switch (std::min(4, (padded - offset) / kWidth)) {
+        case 1: updateBlock<1>(vi, product, ht, padded, bins, offset, den, num); break;
+        case 2: updateBlock<2>(vi, product, ht, padded, bins, offset, den, num); break;
+        case 3: updateBlock<3>(vi, product, ht, padded, bins, offset, den, num); break;
+        default: updateBlock<4>(vi, product, ht, padded, bins, offset, den, num); break;
+        }
     }
 }
 
@@ -133,6 +179,31 @@ void accumulate(double* acc, const double* row, double weight, int first, int en
 {
     for (int j = first; j < end; ++j)
         acc[j] = acc[j] + weight * row[j];
+}
+
+// Four consecutive rows' terms at once, added in row order as four single
+// accumulations would add them, with one load and store of acc for four.
+__attribute__((target_clones("avx2", "default")))
+void accumulate4(double* acc, const double* const rows[4], const double weights[4], int first, int end)
+{
+    const double *r0 = rows[0], *r1 = rows[1], *r2 = rows[2], *r3 = rows[3];
+    const double w0 = weights[0], w1 = weights[1], w2 = weights[2], w3 = weights[3];
+    for (int j = first; j < end; ++j) {
+        double a = acc[j];
+        a = a + w0 * r0[j];
+        a = a + w1 * r1[j];
+        a = a + w2 * r2[j];
+        a = a + w3 * r3[j];
+        acc[j] = a;
+    }
+}
+
+// Spins briefly, then yields, until counter reaches at least target.
+void waitFor(const std::atomic<int>& counter, int target)
+{
+    for (int spins = 0; counter.load(std::memory_order_acquire) < target; ++spins)
+        if (spins > 256)
+            std::this_thread::yield();
 }
 
 }  // namespace
@@ -160,7 +231,8 @@ FastNmf::FastNmf(const Matrix& v, const Matrix& w, const Matrix& h, int threads)
     ht_.assign(static_cast<std::size_t>(bins_) * padded_, 0.0);
     numeratorH_.assign(static_cast<std::size_t>(components_) * bins_, 0.0);
     gram_.assign(static_cast<std::size_t>(components_) * components_, 0.0);
-    productRow_.assign(static_cast<std::size_t>(bins_), 0.0);
+    // Row buffers of W·H between the objective and the update thread.
+    ring_.assign(static_cast<std::size_t>(threads_ == 1 ? 1 : kRingRows) * bins_, 0.0);
     den_.assign(static_cast<std::size_t>(padded_), 0.0);
     num_.assign(static_cast<std::size_t>(padded_), 0.0);
 }
@@ -174,30 +246,39 @@ Matrix FastNmf::unpad(const std::vector<double>& padded) const
     return m;
 }
 
-void FastNmf::rowPass(int i, double& sum)
+void FastNmf::fusedRow(int i, double& sum)
 {
     const double* vi = v_[i];
     const double* wi = w_.data() + static_cast<std::size_t>(i) * padded_;
     const double* h = h_.data();
     const double* ht = ht_.data();
-    double* product = productRow_.data();
+    double* product = ring_.data();
     double* den = den_.data();
     double* num = num_.data();
-    const int blocks = padded_ / kWidth;
-    switch (std::min(blocks, 4)) {
+    switch (std::min(padded_ / kWidth, 4)) {
     case 0: firstBlock<0>(vi, wi, h, ht, product, components_, padded_, bins_, sum, den, num); break;
     case 1: firstBlock<1>(vi, wi, h, ht, product, components_, padded_, bins_, sum, den, num); break;
     case 2: firstBlock<2>(vi, wi, h, ht, product, components_, padded_, bins_, sum, den, num); break;
     case 3: firstBlock<3>(vi, wi, h, ht, product, components_, padded_, bins_, sum, den, num); break;
     default: firstBlock<4>(vi, wi, h, ht, product, components_, padded_, bins_, sum, den, num); break;
     }
-    for (int offset = 4 * kWidth; offset < padded_; offset += 4 * kWidth)
-        laterBlock(vi, ht, product, padded_, bins_, offset, den, num);
+    updateBlocks(vi, product, ht, padded_, bins_, 4 * kWidth, den, num);
+    finishRow(i);
+}
 
+void FastNmf::updateRow(int i, const double* product)
+{
+    updateBlocks(v_[i], product, ht_.data(), padded_, bins_, 0, den_.data(), num_.data());
+    finishRow(i);
+}
+
+void FastNmf::finishRow(int i)
+{
     // W[i][k] = (N × W) / (ε + D), the product rounded before the division.
+    const double* wi = w_.data() + static_cast<std::size_t>(i) * padded_;
     double* next = nextW_.data() + static_cast<std::size_t>(i) * padded_;
     for (int k = 0; k < components_; ++k)
-        next[k] = (num[k] * wi[k]) / (kNmfEpsilon + den[k]);
+        next[k] = (num_[static_cast<std::size_t>(k)] * wi[k]) / (kNmfEpsilon + den_[static_cast<std::size_t>(k)]);
 
     // Wᵀ·W of the new W, summed over rows in increasing order.
     for (int k = 0; k < components_; ++k)
@@ -205,12 +286,24 @@ void FastNmf::rowPass(int i, double& sum)
             gram_[static_cast<std::size_t>(k) * components_ + l] += next[k] * next[l];
 }
 
-void FastNmf::columnPass(int i, int firstColumn, int endColumn)
+void FastNmf::columnPass(int firstRow, int endRow, int firstColumn, int endColumn)
 {
-    const double* vi = v_[i];
-    const double* next = nextW_.data() + static_cast<std::size_t>(i) * padded_;
-    for (int k = 0; k < components_; ++k)
-        accumulate(numeratorH_.data() + static_cast<std::size_t>(k) * bins_, vi, next[k], firstColumn, endColumn);
+    // Wᵀ·V gains the rows' terms in increasing row order, four at a time.
+    int i = firstRow;
+    for (; i + 4 <= endRow; i += 4) {
+        const double* rows[4] = {v_[i], v_[i + 1], v_[i + 2], v_[i + 3]};
+        for (int k = 0; k < components_; ++k) {
+            double weights[4];
+            for (int r = 0; r < 4; ++r)
+                weights[r] = nextW_[static_cast<std::size_t>(i + r) * padded_ + k];
+            accumulate4(numeratorH_.data() + static_cast<std::size_t>(k) * bins_, rows, weights, firstColumn,
+                        endColumn);
+        }
+    }
+    for (; i < endRow; ++i)
+        for (int k = 0; k < components_; ++k)
+            accumulate(numeratorH_.data() + static_cast<std::size_t>(k) * bins_, v_[i],
+                       nextW_[static_cast<std::size_t>(i) * padded_ + k], firstColumn, endColumn);
 }
 
 void FastNmf::finishH()
@@ -231,6 +324,65 @@ void FastNmf::finishH()
     }
 }
 
+void FastNmf::sweepOneThread(double& sum)
+{
+    for (int i = 0; i < frames_; ++i) {
+        fusedRow(i, sum);
+        if (i % 4 == 3)
+            columnPass(i - 3, i + 1, 0, bins_);
+    }
+    columnPass(frames_ / 4 * 4, frames_, 0, bins_);
+}
+
+void FastNmf::sweepThreads(double& sum)
+{
+    // This thread runs the objective's chain over the rows and hands each
+    // row of W·H to the update thread through a ring of row buffers. The
+    // update thread forms the new W row by row; with three or more threads,
+    // the rest add Wᵀ·V's terms for finished rows, each over its own columns.
+    std::atomic<int> produced{0}, consumed{0};
+    const int columnThreads = threads_ - 2;
+    const int slots = static_cast<int>(ring_.size()) / bins_;
+    auto updates = [&] {
+        for (int i = 0; i < frames_; ++i) {
+            waitFor(produced, i + 1);
+            updateRow(i, ring_.data() + static_cast<std::size_t>(i % slots) * bins_);
+            consumed.store(i + 1, std::memory_order_release);
+            if (columnThreads == 0 && i % 4 == 3)
+                columnPass(i - 3, i + 1, 0, bins_);
+        }
+        if (columnThreads == 0)
+            columnPass(frames_ / 4 * 4, frames_, 0, bins_);
+    };
+    auto columns = [&](int t) {
+        const int first = bins_ * t / columnThreads / kWidth * kWidth;
+        const int end = t + 1 == columnThreads ? bins_ : bins_ * (t + 1) / columnThreads / kWidth * kWidth;
+        int done = 0;
+        while (done < frames_) {
+            waitFor(consumed, std::min(done + 4, frames_));
+            const int ready = consumed.load(std::memory_order_acquire);
+            const int upTo = ready == frames_ ? frames_ : done + (ready - done) / 4 * 4;
+            if (upTo > done) {
+                columnPass(done, upTo, first, end);
+                done = upTo;
+            }
+        }
+    };
+
+    std::vector<std::thread> workers;
+    workers.emplace_back(updates);
+    for (int t = 0; t < columnThreads; ++t)
+        workers.emplace_back(columns, t);
+    for (int i = 0; i < frames_; ++i) {
+        waitFor(consumed, i + 1 - slots);
+        objectiveRow(v_[i], w_.data() + static_cast<std::size_t>(i) * padded_, h_.data(), components_, bins_,
+                     ring_.data() + static_cast<std::size_t>(i % slots) * bins_, sum);
+        produced.store(i + 1, std::memory_order_release);
+    }
+    for (std::thread& t : workers)
+        t.join();
+}
+
 double FastNmf::step()
 {
     for (int j = 0; j < bins_; ++j)
@@ -240,36 +392,10 @@ double FastNmf::step()
     std::fill(gram_.begin(), gram_.end(), 0.0);
 
     double sum = 0.0;
-    const int helpers = std::min(threads_ - 1, std::max(0, bins_ / 64));
-    if (helpers == 0 || components_ == 0) {
-        for (int i = 0; i < frames_; ++i) {
-            rowPass(i, sum);
-            columnPass(i, 0, bins_);
-        }
-    } else {
-        // This thread runs the rows in order; the helpers follow it, each
-        // over its own columns of Wᵀ·V, as soon as a row's new W is ready.
-        std::atomic<int> rowsDone{0};
-        std::vector<std::thread> workers;
-        for (int t = 0; t < helpers; ++t) {
-            const int first = bins_ / helpers * t / kWidth * kWidth;
-            const int end = t + 1 == helpers ? bins_ : bins_ / helpers * (t + 1) / kWidth * kWidth;
-            workers.emplace_back([this, &rowsDone, first, end] {
-                for (int i = 0; i < frames_; ++i) {
-                    for (int spins = 0; rowsDone.load(std::memory_order_acquire) <= i; ++spins)
-                        if (spins > 64)
-                            std::this_thread::yield();
-                    columnPass(i, first, end);
-                }
-            });
-        }
-        for (int i = 0; i < frames_; ++i) {
-            rowPass(i, sum);
-            rowsDone.store(i + 1, std::memory_order_release);
-        }
-        for (std::thread& t : workers)
-            t.join();
-    }
+    if (threads_ == 1 || components_ == 0)
+        sweepOneThread(sum);
+    else
+        sweepThreads(sum);
     finishH();
 
     std::swap(previousW_, w_);

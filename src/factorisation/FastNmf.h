@@ -13,9 +13,9 @@
 //   available as previousW() and previousH();
 // - V·Hᵀ and (W·H)·Hᵀ come from one pass over each row of V without forming
 //   W·H as a matrix, and each new row of W feeds Wᵀ·V and Wᵀ·W at once;
-// - with two or more threads, the calling thread runs the row pass (which
-//   carries the objective's serial sum) while the others accumulate Wᵀ·V for
-//   finished rows, split by columns.
+// - with two or more threads, the calling thread runs the objective's serial
+//   sum and hands each row of W·H to a second thread that forms the new W;
+//   further threads accumulate Wᵀ·V for finished rows, split by columns.
 // Nothing of frames × bins size is allocated after construction.
 
 #include "factorisation/Matrix.h"
@@ -44,8 +44,12 @@ public:
 
 private:
     Matrix unpad(const std::vector<double>& padded) const;
-    void rowPass(int i, double& sum);
-    void columnPass(int i, int firstColumn, int endColumn);
+    void sweepOneThread(double& sum);
+    void sweepThreads(double& sum);
+    void fusedRow(int i, double& sum);
+    void updateRow(int i, const double* product);
+    void finishRow(int i);
+    void columnPass(int firstRow, int endRow, int firstColumn, int endColumn);
     void finishH();
 
     Matrix v_;
@@ -58,7 +62,7 @@ private:
     std::vector<double> ht_;              // bins × padded: Hᵀ of the current H
     std::vector<double> numeratorH_;      // K × bins: Wᵀ·V of the new W
     std::vector<double> gram_;            // K × K: Wᵀ·W of the new W
-    std::vector<double> productRow_;      // bins: one row of W·H
+    std::vector<double> ring_;            // rows of W·H, bins each
     std::vector<double> den_, num_;       // padded: (W·H)·Hᵀ and V·Hᵀ of one row
 };
 

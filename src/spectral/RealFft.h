@@ -15,7 +15,8 @@
 // floats, owned by the caller; the input array is never modified.
 //
 // Thread-safety: the transforms share one scratch array of the object, so an
-// object must not run two transforms at the same time.
+// object must not run two transforms at the same time. The transforms never
+// allocate; the constructor builds every table they need.
 
 #include <vector>
 
@@ -33,6 +34,14 @@ public:
     void inverse(const float* f, float* x);
     // Multiplies the N floats of x by 1/N in place.
     void rescale(float* x) const;
+
+    // The same three operations, one scalar double operation at a time. They
+    // give the same bits as the ones above (which compute several independent
+    // butterflies at once) and are kept as the reference the tests and
+    // benchmarks compare them with.
+    void forwardPlain(float* f, const float* x);
+    void inversePlain(const float* f, float* x);
+    void rescalePlain(float* x) const;
 
     int size() const { return n_; }
 
@@ -55,6 +64,10 @@ private:
 
     std::vector<int> bitReversal_;
     std::vector<float> cosines_;
+    // The cosines widened to double for the fast path: for each table pass,
+    // m + 1 values cos[i] then m + 1 values sin[i] = cos[m - i] (see
+    // RealFft.cpp). Widening is exact, so they are the same inputs.
+    std::vector<double> twiddles_;
     float halfRoot_;
     int n_;
     int bits_;

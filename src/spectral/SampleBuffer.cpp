@@ -1,6 +1,8 @@
 #include "spectral/SampleBuffer.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <new>
 #include <stdexcept>
 
 namespace tessavo {
@@ -9,8 +11,18 @@ SampleBuffer::SampleBuffer(int length) : length_(length)
 {
     if (length < 0)
         throw std::length_error("sample buffer length must not be negative");
-    if (length > 0)
-        samples_.reset(new float[static_cast<std::size_t>(length)]());
+    if (length > 0) {
+        // calloc: large buffers come as fresh, already zero pages, so they
+        // are not cleared a second time.
+        samples_.reset(static_cast<float*>(std::calloc(static_cast<std::size_t>(length), sizeof(float))));
+        if (!samples_)
+            throw std::bad_alloc();
+    }
+}
+
+void SampleBuffer::Free::operator()(float* p) const
+{
+    std::free(p);
 }
 
 void SampleBuffer::addInto(SampleBuffer& target, int pos, int count) const

@@ -28,7 +28,10 @@ public:
     void addInto(SampleBuffer& target, int pos, int count) const;
 
 private:
-    std::unique_ptr<float[]> samples_;
+    struct Free {
+        void operator()(float* p) const;
+    };
+    std::unique_ptr<float[], Free> samples_;
     int length_ = 0;
 };
 
