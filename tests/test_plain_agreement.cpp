@@ -43,12 +43,12 @@ TEST(PlainAgreement, SameFilesAndLinesForEveryThreadCount)
         ASSERT_TRUE(writeSound(dir.file("in.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, c.channels, 8000,
                                testSignal(9000, c.channels, 8000)));
         const std::string k = std::to_string(c.components);
-        const RunResult plain = runPlain({"in.wav", k, c.fftsize, c.overlap, "12", "0.0001"}, dir.path());
+        const RunResult plain = runPlain({"in.wav", k, c.fftsize, c.overlap, "12", "1e-12"}, dir.path());
         ASSERT_EQ(plain.status, 0);
         ASSERT_EQ(std::count(plain.out.begin(), plain.out.end(), '\n'), 11) << plain.out;
         for (const char* threads : {"1", "2", "3"}) {
             const RunResult fast =
-                runTessavo({"in.wav", k, "-f", c.fftsize, "-o", c.overlap, "-i", "12", "-c", "0.0001", "-t", threads},
+                runTessavo({"in.wav", k, "-f", c.fftsize, "-o", c.overlap, "-i", "12", "-c", "1e-12", "-t", threads},
                            dir.path());
             ASSERT_EQ(fast.status, 0) << fast.out;
             EXPECT_EQ(fast.out, plain.out) << threads << " threads";
