@@ -45,7 +45,8 @@ TEST(PlainAgreement, SameFilesAndLinesForEveryThreadCount)
         const std::string k = std::to_string(c.components);
         const RunResult plain = runPlain({"in.wav", k, c.fftsize, c.overlap, "12", "1e-12"}, dir.path());
         ASSERT_EQ(plain.status, 0);
-        ASSERT_EQ(std::count(plain.out.begin(), plain.out.end(), '\n'), 11) << plain.out;
+        // Without components nothing changes after the first pass.
+        ASSERT_EQ(std::count(plain.out.begin(), plain.out.end(), '\n'), c.components == 0 ? 2 : 11) << plain.out;
         for (const char* threads : {"1", "2", "3"}) {
             const RunResult fast =
                 runTessavo({"in.wav", k, "-f", c.fftsize, "-o", c.overlap, "-i", "12", "-c", "1e-12", "-t", threads},
