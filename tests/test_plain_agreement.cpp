@@ -57,7 +57,8 @@ TEST(PlainAgreement, SameFilesAndLinesForEveryThreadCount)
                 const std::string suffix = o < 0 ? "residual" : std::to_string(o);
                 const std::string expected = readFile(dir.file("in-plain-" + suffix + ".wav"));
                 ASSERT_GT(expected.size(), 1000u) << suffix;
-                EXPECT_EQ(readFile(dir.file("in-" + suffix + ".wav")), expected) << suffix << ", " << threads << " threads";
+                EXPECT_TRUE(readFile(dir.file("in-" + suffix + ".wav")) == expected)
+                    << suffix << " differs, " << threads << " threads";
             }
         }
     }

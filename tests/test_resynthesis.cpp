@@ -71,7 +71,7 @@ TEST(Resynthesis, MatchesThePlainStepsForEveryOutputAndThreadCount)
         InputPhases mono;
         Matrix p = copyOf(phaseL);
         mono.channels.push_back(takeTrigTable(p, threads));
-        const auto monoSignals = fast.synthesise(all, mono);
+        const auto& monoSignals = fast.synthesise(all, mono);
         for (int c = -1; c < k; ++c) {
             ASSERT_EQ(monoSignals[static_cast<std::size_t>(c + 1)].size(), 1u);
             expectSameSignal(monoSignals[static_cast<std::size_t>(c + 1)][0], plain.synthesise(magnitudeOf(c), phaseL),
@@ -87,7 +87,7 @@ TEST(Resynthesis, MatchesThePlainStepsForEveryOutputAndThreadCount)
         for (bool tabulated : {false, true}) {
             if (tabulated)
                 stereo.angleTable = takeTrigTable(stereo.angle, threads);
-            const auto signals = fast.synthesise(all, stereo);
+            const auto& signals = fast.synthesise(all, stereo);
             for (int c = -1; c < k; ++c) {
                 const Matrix x = magnitudeOf(c);
                 const auto& out = signals[static_cast<std::size_t>(c + 1)];

@@ -6,10 +6,11 @@
 
 namespace tessavo {
 
-TrigTable takeTrigTable(Matrix& angles, int threads)
+TrigTable takeTrigTable(Matrix& angles, int threads, Matrix spare)
 {
     TrigTable table;
-    table.sin = Matrix(angles.rows(), angles.cols());
+    const bool reusable = spare.rows() == angles.rows() && spare.cols() == angles.cols() && spare.shareCount() == 1;
+    table.sin = reusable ? spare : Matrix(angles.rows(), angles.cols());
     table.cos = angles;
     angles = Matrix();
     const int cols = table.cos.cols();
@@ -60,7 +61,8 @@ void magnitudeRow(const OutputSource& x, int r, double* out)
 // One channel of one output: the magnitude row, its share for this channel
 // (cos or sin of the stereo angle times the magnitude), then the spectrum
 // a·cos φ, a·sin φ with a = gain × share.
-SampleBuffer synthesiseChannel(Stft& stft, const OutputSource& x, const InputPhases& phases, int channel)
+void synthesiseChannel(Stft& stft, const OutputSource& x, const InputPhases& phases, int channel,
+                       SampleBuffer& result)
 {
     const TrigTable& phase = phases.channels[static_cast<std::size_t>(channel)];
     const bool stereo = phases.channels.size() == 2;
@@ -70,7 +72,7 @@ SampleBuffer synthesiseChannel(Stft& stft, const OutputSource& x, const InputPha
     const double gain = stft.synthesisGain();
     std::vector<double> row(static_cast<std::size_t>(bins));
 
-    return stft.synthesise(phase.cos.rows(), [&](int r, float* spectrum) {
+    stft.synthesiseInto(result, phase.cos.rows(), [&](int r, float* spectrum) {
         double* m = row.data();
         magnitudeRow(x, r, m);
         if (stereo) {
@@ -108,26 +110,26 @@ int Resynthesis::batchSize(int channels) const
     return std::max(1, threads / std::max(1, channels));
 }
 
-std::vector<std::vector<SampleBuffer>> Resynthesis::synthesise(const std::vector<OutputSource>& outputs,
-                                                               const InputPhases& phases)
+std::vector<std::vector<SampleBuffer>>& Resynthesis::synthesise(const std::vector<OutputSource>& outputs,
+                                                                const InputPhases& phases)
 {
     const int channels = static_cast<int>(phases.channels.size());
     const int tasks = static_cast<int>(outputs.size()) * channels;
-    std::vector<SampleBuffer> signals(static_cast<std::size_t>(tasks));
+    signals_.resize(outputs.size());
+    for (std::vector<SampleBuffer>& output : signals_)
+        output.resize(static_cast<std::size_t>(channels));
     // Task t is channel t % channels of output t / channels; each thread
     // takes every threads-th task with its own synthesiser.
     const int threads = std::min(tasks, static_cast<int>(synthesisers_.size()));
     parallelTasks(threads, [&](int thread) {
-        for (int t = thread; t < tasks; t += threads)
-            signals[static_cast<std::size_t>(t)] =
-                synthesiseChannel(*synthesisers_[static_cast<std::size_t>(thread)],
-                                  outputs[static_cast<std::size_t>(t / channels)], phases, t % channels);
+        for (int t = thread; t < tasks; t += threads) {
+            const auto output = static_cast<std::size_t>(t / channels);
+            const auto channel = static_cast<std::size_t>(t % channels);
+            synthesiseChannel(*synthesisers_[static_cast<std::size_t>(thread)], outputs[output], phases, t % channels,
+                              signals_[output][channel]);
+        }
     });
-
-    std::vector<std::vector<SampleBuffer>> result(outputs.size());
-    for (int t = 0; t < tasks; ++t)
-        result[static_cast<std::size_t>(t / channels)].push_back(std::move(signals[static_cast<std::size_t>(t)]));
-    return result;
+    return signals_;
 }
 
 }  // namespace tessavo

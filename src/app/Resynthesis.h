@@ -25,8 +25,9 @@ struct TrigTable {
 };
 
 // Replaces the elements of angles (a handle nobody else shares) by their
-// cosines, which become the table's cos, and computes the sines.
-TrigTable takeTrigTable(Matrix& angles, int threads);
+// cosines, which become the table's cos, and computes the sines, into spare
+// when it is an unshared matrix of the same shape (its memory is reused).
+TrigTable takeTrigTable(Matrix& angles, int threads, Matrix spare = Matrix());
 
 // One output's magnitude: component k of W·H, or the residual V − W·H.
 struct OutputSource {
@@ -50,15 +51,16 @@ public:
     Resynthesis(int threads, int overlap, int sampleRate, int windowLength, int fftLength);
 
     // The signals of several outputs, one vector of channel signals per
-    // output, in the order given.
-    std::vector<std::vector<SampleBuffer>> synthesise(const std::vector<OutputSource>& outputs,
-                                                      const InputPhases& phases);
+    // output, in the order given. The buffers are reused by the next call.
+    std::vector<std::vector<SampleBuffer>>& synthesise(const std::vector<OutputSource>& outputs,
+                                                       const InputPhases& phases);
 
     // How many outputs one call should take to keep every thread busy.
     int batchSize(int channels) const;
 
 private:
     std::vector<std::unique_ptr<Stft>> synthesisers_;
+    std::vector<std::vector<SampleBuffer>> signals_;
 };
 
 }  // namespace tessavo

@@ -150,22 +150,23 @@ void writeOutputs(Analysis& a, const Matrix& w, const Matrix& h, const Settings&
     const int channels = static_cast<int>(a.phases.channels.size());
     Resynthesis resynthesis(threads, s.overlap, record.samplerate, s.windowsize, s.fftsize);
     const int batch = resynthesis.batchSize(channels);
+    SampleBuffer interleaved;
     for (int first = -1; first < s.components; first += batch) {
         std::vector<OutputSource> sources;
         for (int k = first; k < std::min(first + batch, s.components); ++k)
             sources.push_back(OutputSource{&a.v, &w, &h, k});
-        std::vector<std::vector<SampleBuffer>> signals = resynthesis.synthesise(sources, a.phases);
+        const std::vector<std::vector<SampleBuffer>>& signals = resynthesis.synthesise(sources, a.phases);
         for (std::size_t o = 0; o < sources.size(); ++o) {
             const int k = sources[o].component;
             const std::string suffix = k < 0 ? "-residual" : "-" + std::to_string(k);
-            writeSoundFile(outputName(s.filename, dot, suffix), record, signals[o]);
-            signals[o].clear();
+            writeSoundFile(outputName(s.filename, dot, suffix), record, signals[o], &interleaved);
         }
         if (first < 0) {
             // Only the residual needs V; its memory goes to the angle's table.
+            Matrix spare = a.v;
             a.v = Matrix();
             if (channels == 2)
-                a.phases.angleTable = takeTrigTable(a.phases.angle, threads);
+                a.phases.angleTable = takeTrigTable(a.phases.angle, threads, spare);
         }
     }
 }

@@ -93,19 +93,22 @@ std::string outputName(const std::string& filename, std::size_t dot, const std::
     return name;
 }
 
-void writeSoundFile(const std::string& name, const SF_INFO& record, const std::vector<SampleBuffer>& channels)
+void writeSoundFile(const std::string& name, const SF_INFO& record, const std::vector<SampleBuffer>& channels,
+                    SampleBuffer* scratch)
 {
     SF_INFO info = record;
     const int n = channels.empty() ? 0 : channels[0].length();
     info.channels = static_cast<int>(channels.size());
     info.frames = n;
 
-    SampleBuffer interleavedStore;
+    SampleBuffer ownStore;
+    SampleBuffer& interleavedStore = scratch ? *scratch : ownStore;
     const float* samples = nullptr;
     if (channels.size() == 1) {
         samples = channels[0].data();
     } else {
-        interleavedStore = SampleBuffer(2 * n);
+        if (interleavedStore.length() != 2 * n)
+            interleavedStore = SampleBuffer(2 * n);
         const float* a = channels[0].data();
         const float* b = channels[1].data();
         for (int i = 0; i < n; ++i) {
@@ -122,6 +125,9 @@ void writeSoundFile(const std::string& name, const SF_INFO& record, const std::v
         throw RunError("Not able to open output file " + name + "\n" + sf_strerror(nullptr));
     // Integer encodings: clip beyond +-1.0 instead of wrapping around.
     sf_command(file.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    // The float formats' peak chunk carries the time of writing; without it
+    // the same input and options give the same bytes on every run.
+    sf_command(file.get(), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
 
     const sf_count_t written = items > 0 ? sf_write_float(file.get(), samples, items) : 0;
     if (written != items) {

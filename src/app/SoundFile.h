@@ -35,6 +35,9 @@ std::string outputName(const std::string& filename, std::size_t dot, const std::
 // in the record's format and sample rate, in one library call. The file
 // appears whole or not at all. Integer encodings clip samples beyond +-1.0.
 // Throws RunError when the file cannot be created, written or closed.
-void writeSoundFile(const std::string& name, const SF_INFO& record, const std::vector<SampleBuffer>& channels);
+// A stereo write interleaves into scratch, which is reused when it has the
+// right length already.
+void writeSoundFile(const std::string& name, const SF_INFO& record, const std::vector<SampleBuffer>& channels,
+                    SampleBuffer* scratch = nullptr);
 
 }  // namespace tessavo

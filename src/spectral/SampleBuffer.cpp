@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 
@@ -18,6 +19,12 @@ SampleBuffer::SampleBuffer(int length) : length_(length)
         if (!samples_)
             throw std::bad_alloc();
     }
+}
+
+void SampleBuffer::clear()
+{
+    if (length_ > 0)
+        std::memset(samples_.get(), 0, static_cast<std::size_t>(length_) * sizeof(float));
 }
 
 void SampleBuffer::Free::operator()(float* p) const

@@ -23,6 +23,9 @@ public:
     float& operator[](int i) { return samples_[static_cast<std::size_t>(i)]; }
     float operator[](int i) const { return samples_[static_cast<std::size_t>(i)]; }
 
+    // Sets every sample to 0.0.
+    void clear();
+
     // Adds samples 0 .. count-1 of this buffer to target[pos .. pos+count-1];
     // samples that would land past the end of target are dropped.
     void addInto(SampleBuffer& target, int pos, int count) const;

@@ -137,6 +137,13 @@ double Stft::synthesisGain() const
 
 SampleBuffer Stft::synthesise(int rows, const SpectrumFill& fill)
 {
+    SampleBuffer result;
+    synthesiseInto(result, rows, fill);
+    return result;
+}
+
+void Stft::synthesiseInto(SampleBuffer& result, int rows, const SpectrumFill& fill)
+{
     const int n = fftLength_;
     const int length = windowLength_;
     const int hop = n / overlap_;
@@ -148,7 +155,10 @@ SampleBuffer Stft::synthesise(int rows, const SpectrumFill& fill)
                                 std::to_string(std::numeric_limits<int>::max()) + " samples");
     const int total = static_cast<int>(outLength);
 
-    SampleBuffer result(total);
+    if (result.length() == total)
+        result.clear();
+    else
+        result = SampleBuffer(total);
     SampleBuffer frame(n);
     std::vector<float> spectrum(static_cast<std::size_t>(n), 0.0f);
     const double ratio = ratio_;
@@ -168,7 +178,6 @@ SampleBuffer Stft::synthesise(int rows, const SpectrumFill& fill)
         ++e;
         index = std::trunc(static_cast<double>(e) * ratio);
     }
-    return result;
 }
 
 }  // namespace tessavo

@@ -52,6 +52,9 @@ public:
     // spectrum from fill: for callers that form the spectra in another way
     // with the same numbers.
     SampleBuffer synthesise(int rows, const SpectrumFill& fill);
+    // The same into result, whose memory is reused when it already has the
+    // output's length: long outputs then cost no fresh pages.
+    void synthesiseInto(SampleBuffer& result, int rows, const SpectrumFill& fill);
     // The gain that scales every magnitude before resynthesis: float(2 / overlap).
     double synthesisGain() const;
 
