@@ -66,6 +66,26 @@ void checkOutputsPossible(const Settings& s, std::size_t dot, const SF_INFO& rec
     std::remove(probeName.c_str());
 }
 
+// Refuses, before any work, settings whose transform tables and spectrogram
+// matrices cannot fit in this machine's memory, rather than failing (or being
+// killed) part-way through.
+void checkMemory(const Settings& s, const InputSound& input, int threads)
+{
+    const double n = s.fftsize;
+    const int channels = static_cast<int>(input.channels.size());
+    const double rows = static_cast<double>(input.info.frames / (s.fftsize / s.overlap) + 1);
+    // Each transform object holds about 30 bytes per point (tables, window,
+    // scratch and work buffers); there is one per analysing and per
+    // resynthesising thread.
+    const double transforms = 30.0 * n * (std::min(threads, channels) + threads);
+    // At most six frames × bins matrices for stereo (V, the angle, two phase
+    // tables of two matrices each), three for mono.
+    const double matrices = rows * (n / 2) * 8.0 * (channels == 2 ? 6 : 3);
+    const double available = static_cast<double>(sysconf(_SC_PHYS_PAGES)) * static_cast<double>(sysconf(_SC_PAGESIZE));
+    if (transforms + matrices > available)
+        throw RunError("Not enough memory for this input and these settings\n");
+}
+
 // Analyses each channel (stereo: both at once), then folds a stereo pair
 // into V and the angle in place. The phases become their cosine and sine
 // tables straight away, since every output needs them.
@@ -186,6 +206,7 @@ int runSeparation(int argc, const char* const* argv)
 
     const int threads =
         s.threads > 0 ? s.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    checkMemory(s, input, threads);
     Analysis a = analyseInput(input, s, threads);
     const auto [w, h] = factorise(a.v, s, threads);
 

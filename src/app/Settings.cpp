@@ -35,10 +35,11 @@ void checkRanges(int fftOption, const Settings& s)
 
 }  // namespace
 
-void parseSettings(int argc, const char* const* argv, Settings& settings)
+void parseSettings(int argc, const char* const* argv, Settings& settings, ParseFailure onFailure)
 {
     try {
         TCLAP::CmdLine cmd("tessavo", ' ', "0.11");
+        cmd.setExceptionHandling(onFailure == ParseFailure::exitProcess);
         TCLAP::UnlabeledValueArg<std::string> filename("filename", "Filename", true, "default.wav", "filename");
         TCLAP::UnlabeledValueArg<int> components("components", "number of components", true, 2, "#components");
         TCLAP::ValueArg<int> fftsize("f", "fftsize", "fftsize", false, 4096, "long");
@@ -76,6 +77,8 @@ void parseSettings(int argc, const char* const* argv, Settings& settings)
         settings.windowsize = settings.fftsize;
         checkRanges(fftOption, settings);
     } catch (const TCLAP::ArgException& e) {
+        if (onFailure == ParseFailure::throwException)
+            throw;
         std::cerr << "error: " << e.error() << " for arg " << e.argId() << std::endl;
     }
 }

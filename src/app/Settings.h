@@ -25,10 +25,21 @@ constexpr int maxFftsizeOption = (1 << 30) - 1;
 // (1 <= v <= maxFftsizeOption): 4096 gives 8192, 4097 gives 8192.
 int transformSize(int v);
 
+// What a command line that TCLAP cannot parse, or --help and --version, does.
+enum class ParseFailure {
+    // TCLAP prints its message and ends the process: the program's behaviour.
+    exitProcess,
+    // TCLAP::ArgException or TCLAP::ExitException reaches the caller, for a
+    // caller that must outlive any command line (the command-line fuzzer).
+    throwException,
+};
+
 // Declares the command line, parses argv and fills settings. TCLAP itself
 // ends the process on a parse error (status 1) and after help or version
-// output (status 0). Values outside their accepted ranges throw RunError
-// with a one-line message naming the option and its range.
-void parseSettings(int argc, const char* const* argv, Settings& settings);
+// output (status 0), unless onFailure asks for the exception instead. Values
+// outside their accepted ranges throw RunError with a one-line message naming
+// the option and its range.
+void parseSettings(int argc, const char* const* argv, Settings& settings,
+                   ParseFailure onFailure = ParseFailure::exitProcess);
 
 }  // namespace tessavo

@@ -12,6 +12,16 @@
 // boundary and the note about the AVX calling convention does not apply.
 #pragma GCC diagnostic ignored "-Wpsabi"
 
+// The hot loops are built twice, for AVX2 and for the baseline, and the
+// faster one is picked when the program starts; both give the same bits, as
+// each lane does the same IEEE operations. Clang builds (the fuzzers) use
+// the baseline only.
+#if defined(__clang__)
+#define TESSAVO_CLONES
+#else
+#define TESSAVO_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
 namespace tessavo {
 
 namespace {
@@ -46,7 +56,7 @@ __attribute__((always_inline)) inline Vec4 splat(double x)
 //   increasing j, for the first kBlocks·4 components.
 // The three chains are independent, so the core overlaps their latencies.
 template <int kBlocks>
-__attribute__((target_clones("avx2", "default")))
+TESSAVO_CLONES
 void firstBlock(const double* vi, const double* wi, const double* h, const double* ht, double* product,
                 int components, int padded, int bins, double& sum, double* den, double* num)
 {
@@ -103,7 +113,7 @@ void firstBlock(const double* vi, const double* wi, const double* h, const doubl
 
 // One row of the objective alone: product[j] = (W·H)[i][j] and the running
 // sum over (V − W·H)[i][j]², the chain that no schedule can shorten.
-__attribute__((target_clones("avx2", "default")))
+TESSAVO_CLONES
 void objectiveRow(const double* vi, const double* wi, const double* h, int components, int bins, double* product,
                   double& sum)
 {
@@ -135,7 +145,7 @@ void objectiveRow(const double* vi, const double* wi, const double* h, int compo
 // den[k] = Σ product[j]·Hᵀ[j][k] and num[k] = Σ V[i][j]·Hᵀ[j][k] over j in
 // increasing order, for up to four vectors of components from offset.
 template <int kBlocks>
-__attribute__((target_clones("avx2", "default")))
+TESSAVO_CLONES
 void updateBlock(const double* vi, const double* product, const double* ht, int padded, int bins, int offset,
                  double* den, double* num)
 {
@@ -174,7 +184,7 @@ void updateBlocks(const double* vi, const double* product, const double* ht, int
 }
 
 // acc[j] += weight · row[j] for j in [first, end): one term of Wᵀ·V.
-__attribute__((target_clones("avx2", "default")))
+TESSAVO_CLONES
 void accumulate(double* acc, const double* row, double weight, int first, int end)
 {
     for (int j = first; j < end; ++j)
@@ -183,7 +193,7 @@ void accumulate(double* acc, const double* row, double weight, int first, int en
 
 // Four consecutive rows' terms at once, added in row order as four single
 // accumulations would add them, with one load and store of acc for four.
-__attribute__((target_clones("avx2", "default")))
+TESSAVO_CLONES
 void accumulate4(double* acc, const double* const rows[4], const double weights[4], int first, int end)
 {
     const double *r0 = rows[0], *r1 = rows[1], *r2 = rows[2], *r3 = rows[3];

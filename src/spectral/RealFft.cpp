@@ -13,6 +13,16 @@
 // which avoids the corresponding note, that no pragma silences.)
 #pragma GCC diagnostic ignored "-Wpsabi"
 
+// The hot loops are built twice, for AVX2 and for the baseline, and the
+// faster one is picked when the program starts; both give the same bits, as
+// each lane does the same IEEE operations. Clang builds (the fuzzers) use
+// the baseline only.
+#if defined(__clang__)
+#define TESSAVO_CLONES
+#else
+#define TESSAVO_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
 namespace tessavo {
 
 namespace {
@@ -37,8 +47,6 @@ int twiddleOffset(int p) { return (1 << p) - 8 + 2 * (p - 3); }
 
 typedef double D4 __attribute__((vector_size(32)));
 typedef float F4 __attribute__((vector_size(16)));
-typedef int I4 __attribute__((vector_size(16)));
-typedef long long L4 __attribute__((vector_size(32)));
 
 __attribute__((always_inline)) inline F4 load4(const float* p)
 {
@@ -68,7 +76,7 @@ __attribute__((always_inline)) inline D4 widen(F4 v)
 // The one rounding of each stored value.
 __attribute__((always_inline)) inline F4 narrow(const D4& v) { return __builtin_convertvector(v, F4); }
 
-__attribute__((always_inline)) inline F4 reversed(F4 v) { return __builtin_shuffle(v, I4{3, 2, 1, 0}); }
+__attribute__((always_inline)) inline F4 reversed(F4 v) { return __builtin_shufflevector(v, v, 3, 2, 1, 0); }
 
 // Lane k holds p[k].
 __attribute__((always_inline)) inline D4 loadUp(const float* p) { return widen(load4(p)); }
@@ -80,26 +88,26 @@ __attribute__((always_inline)) inline D4 loadDown(const float* p) { return widen
 // row k, and so on); shuffles only move values.
 __attribute__((always_inline)) inline void transpose(F4& a, F4& b, F4& c, F4& d)
 {
-    const F4 ab0 = __builtin_shuffle(a, b, I4{0, 4, 1, 5});
-    const F4 ab1 = __builtin_shuffle(a, b, I4{2, 6, 3, 7});
-    const F4 cd0 = __builtin_shuffle(c, d, I4{0, 4, 1, 5});
-    const F4 cd1 = __builtin_shuffle(c, d, I4{2, 6, 3, 7});
-    a = __builtin_shuffle(ab0, cd0, I4{0, 1, 4, 5});
-    b = __builtin_shuffle(ab0, cd0, I4{2, 3, 6, 7});
-    c = __builtin_shuffle(ab1, cd1, I4{0, 1, 4, 5});
-    d = __builtin_shuffle(ab1, cd1, I4{2, 3, 6, 7});
+    const F4 ab0 = __builtin_shufflevector(a, b, 0, 4, 1, 5);
+    const F4 ab1 = __builtin_shufflevector(a, b, 2, 6, 3, 7);
+    const F4 cd0 = __builtin_shufflevector(c, d, 0, 4, 1, 5);
+    const F4 cd1 = __builtin_shufflevector(c, d, 2, 6, 3, 7);
+    a = __builtin_shufflevector(ab0, cd0, 0, 1, 4, 5);
+    b = __builtin_shufflevector(ab0, cd0, 2, 3, 6, 7);
+    c = __builtin_shufflevector(ab1, cd1, 0, 1, 4, 5);
+    d = __builtin_shufflevector(ab1, cd1, 2, 3, 6, 7);
 }
 
 __attribute__((always_inline)) inline void transpose(D4& a, D4& b, D4& c, D4& d)
 {
-    const D4 ab0 = __builtin_shuffle(a, b, L4{0, 4, 2, 6});
-    const D4 ab1 = __builtin_shuffle(a, b, L4{1, 5, 3, 7});
-    const D4 cd0 = __builtin_shuffle(c, d, L4{0, 4, 2, 6});
-    const D4 cd1 = __builtin_shuffle(c, d, L4{1, 5, 3, 7});
-    a = __builtin_shuffle(ab0, cd0, L4{0, 1, 4, 5});
-    b = __builtin_shuffle(ab1, cd1, L4{0, 1, 4, 5});
-    c = __builtin_shuffle(ab0, cd0, L4{2, 3, 6, 7});
-    d = __builtin_shuffle(ab1, cd1, L4{2, 3, 6, 7});
+    const D4 ab0 = __builtin_shufflevector(a, b, 0, 4, 2, 6);
+    const D4 ab1 = __builtin_shufflevector(a, b, 1, 5, 3, 7);
+    const D4 cd0 = __builtin_shufflevector(c, d, 0, 4, 2, 6);
+    const D4 cd1 = __builtin_shufflevector(c, d, 1, 5, 3, 7);
+    a = __builtin_shufflevector(ab0, cd0, 0, 1, 4, 5);
+    b = __builtin_shufflevector(ab1, cd1, 0, 1, 4, 5);
+    c = __builtin_shufflevector(ab0, cd0, 2, 3, 6, 7);
+    d = __builtin_shufflevector(ab1, cd1, 2, 3, 6, 7);
 }
 
 // The size-2/4 pass and the size-8 pass in one sweep. Lane k builds the
@@ -201,7 +209,7 @@ __attribute__((always_inline)) inline void forwardTable(float* d, const float* s
         for (; i < m - 3; i += 4)
             forwardFour(db, sb, i, n, m, load4(cs + i), load4(sn + i), loadUp(sb + n + m + i));
         forwardFour(db, sb, i, n, m, load4(cs + i), load4(sn + i),
-                    widen(__builtin_shuffle(load4(sb + 2 * n - 4), I4{1, 2, 3, 3})));
+                    widen(__builtin_shufflevector(load4(sb + 2 * n - 4), load4(sb + 2 * n - 4), 1, 2, 3, 3)));
         db[m] = sb[m];
         db[n + m] = sb[n + m];
     }
@@ -237,7 +245,7 @@ __attribute__((always_inline)) inline void inverseTable(float* d, const float* s
         const float* sb = s + c;
         float* db = d + c;
         inverseFour(db, sb, 0, n, m, load4(cs), load4(sn), loadDown(sb + n),
-                    widen(__builtin_shuffle(load4(sb + 2 * n - 4), I4{3, 3, 2, 1})));
+                    widen(__builtin_shufflevector(load4(sb + 2 * n - 4), load4(sb + 2 * n - 4), 3, 3, 2, 1)));
         for (int i = 4; i < m; i += 4)
             inverseFour(db, sb, i, n, m, load4(cs + i), load4(sn + i), loadDown(sb + n - i),
                         loadDown(sb + 2 * n - i));
@@ -303,7 +311,7 @@ __attribute__((always_inline)) inline void inverseLast(float* x, const float* s,
 }
 
 // One clone per instruction set; each runs the same lane operations.
-__attribute__((target_clones("avx2", "default")))
+TESSAVO_CLONES
 void forwardFast(float* f, const float* x, float* scratch, const int* br, const double* twiddles, int n, int bits,
                  double h)
 {
@@ -318,7 +326,7 @@ void forwardFast(float* f, const float* x, float* scratch, const int* br, const 
     }
 }
 
-__attribute__((target_clones("avx2", "default")))
+TESSAVO_CLONES
 void inverseFast(const float* f, float* x, float* scratch, const int* br, const double* twiddles, int n, int bits,
                  double h)
 {
@@ -335,7 +343,7 @@ void inverseFast(const float* f, float* x, float* scratch, const int* br, const 
     inverseLast(x, src, br, n, h);
 }
 
-__attribute__((target_clones("avx2", "default")))
+TESSAVO_CLONES
 void rescaleFast(float* x, int n, double scale)
 {
     int i = 0;
