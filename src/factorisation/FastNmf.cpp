@@ -111,37 +111,6 @@ void firstBlock(const double* vi, const double* wi, const double* h, const doubl
     }
 }
 
-// One row of the objective alone: product[j] = (W·H)[i][j] and the running
-// sum over (V − W·H)[i][j]², the chain that no schedule can shorten.
-TESSAVO_CLONES
-void objectiveRow(const double* vi, const double* wi, const double* h, int components, int bins, double* product,
-                  double& sum)
-{
-    double s = sum;
-    int j = 0;
-    for (; j + kWidth <= bins; j += kWidth) {
-        Vec4 p = splat(0.0);
-        for (int k = 0; k < components; ++k)
-            p = p + splat(wi[k]) * load(h + static_cast<std::ptrdiff_t>(k) * bins + j);
-        store(product + j, p);
-        const Vec4 diff = load(vi + j) - p;
-        const Vec4 sq = diff * diff;
-        s = s + sq[0];
-        s = s + sq[1];
-        s = s + sq[2];
-        s = s + sq[3];
-    }
-    for (; j < bins; ++j) {
-        double p = 0.0;
-        for (int k = 0; k < components; ++k)
-            p = p + wi[k] * h[static_cast<std::ptrdiff_t>(k) * bins + j];
-        product[j] = p;
-        const double diff = vi[j] - p;
-        s = s + diff * diff;
-    }
-    sum = s;
-}
-
 // den[k] = Σ product[j]·Hᵀ[j][k] and num[k] = Σ V[i][j]·Hᵀ[j][k] over j in
 // increasing order, for up to four vectors of components from offset.
 template <int kBlocks>
@@ -180,6 +149,91 @@ void updateBlocks(const double* vi, const double* product, const double* ht, int
         case 3: updateBlock<3>(vi, product, ht, padded, bins, offset, den, num); break;
         default: updateBlock<4>(vi, product, ht, padded, bins, offset, den, num); break;
         }
+    }
+}
+
+// product[j] = (W·H)[i][j], summed over k from 0.0, four columns at a time.
+TESSAVO_CLONES
+void productRow(const double* wi, const double* h, int components, int bins, double* product)
+{
+    int j = 0;
+    for (; j + kWidth <= bins; j += kWidth) {
+        Vec4 p = splat(0.0);
+        for (int k = 0; k < components; ++k)
+            p = p + splat(wi[k]) * load(h + static_cast<std::ptrdiff_t>(k) * bins + j);
+        store(product + j, p);
+    }
+    for (; j < bins; ++j) {
+        double p = 0.0;
+        for (int k = 0; k < components; ++k)
+            p = p + wi[k] * h[static_cast<std::ptrdiff_t>(k) * bins + j];
+        product[j] = p;
+    }
+}
+
+// The objective's running sum over one row: (V − W·H)[i][j]² in increasing j.
+TESSAVO_CLONES
+void chainRow(const double* vi, const double* product, int bins, double& sum)
+{
+    double s = sum;
+    int j = 0;
+    for (; j + kWidth <= bins; j += kWidth) {
+        const Vec4 diff = load(vi + j) - load(product + j);
+        const Vec4 sq = diff * diff;
+        s = s + sq[0];
+        s = s + sq[1];
+        s = s + sq[2];
+        s = s + sq[3];
+    }
+    for (; j < bins; ++j) {
+        const double diff = vi[j] - product[j];
+        s = s + diff * diff;
+    }
+    sum = s;
+}
+
+// updateBlock for two rows at once: twice the independent chains per pass
+// over Hᵀ, which the core overlaps.
+template <int kBlocks>
+TESSAVO_CLONES
+void updateBlockPair(const double* v0, const double* v1, const double* p0, const double* p1, const double* ht,
+                     int padded, int bins, int offset, double* den0, double* num0, double* den1, double* num1)
+{
+    Vec4 d0[kBlocks], n0[kBlocks], d1[kBlocks], n1[kBlocks];
+    for (int b = 0; b < kBlocks; ++b) {
+        d0[b] = splat(0.0);
+        n0[b] = splat(0.0);
+        d1[b] = splat(0.0);
+        n1[b] = splat(0.0);
+    }
+    for (int j = 0; j < bins; ++j) {
+        const double* row = ht + static_cast<std::ptrdiff_t>(j) * padded + offset;
+        const Vec4 pj0 = splat(p0[j]), vj0 = splat(v0[j]);
+        const Vec4 pj1 = splat(p1[j]), vj1 = splat(v1[j]);
+        for (int b = 0; b < kBlocks; ++b) {
+            const Vec4 t = load(row + b * kWidth);
+            d0[b] = d0[b] + pj0 * t;
+            n0[b] = n0[b] + vj0 * t;
+            d1[b] = d1[b] + pj1 * t;
+            n1[b] = n1[b] + vj1 * t;
+        }
+    }
+    for (int b = 0; b < kBlocks; ++b) {
+        store(den0 + offset + b * kWidth, d0[b]);
+        store(num0 + offset + b * kWidth, n0[b]);
+        store(den1 + offset + b * kWidth, d1[b]);
+        store(num1 + offset + b * kWidth, n1[b]);
+    }
+}
+
+void updateBlocksPair(const double* v0, const double* v1, const double* p0, const double* p1, const double* ht,
+                      int padded, int bins, double* den0, double* num0, double* den1, double* num1)
+{
+    for (int offset = 0; offset < padded; offset += 2 * kWidth) {
+        if (padded - offset >= 2 * kWidth)
+            updateBlockPair<2>(v0, v1, p0, p1, ht, padded, bins, offset, den0, num0, den1, num1);
+        else
+            updateBlockPair<1>(v0, v1, p0, p1, ht, padded, bins, offset, den0, num0, den1, num1);
     }
 }
 
@@ -243,8 +297,8 @@ FastNmf::FastNmf(const Matrix& v, const Matrix& w, const Matrix& h, int threads)
     gram_.assign(static_cast<std::size_t>(components_) * components_, 0.0);
     // Row buffers of W·H between the objective and the update thread.
     ring_.assign(static_cast<std::size_t>(threads_ == 1 ? 1 : kRingRows) * bins_, 0.0);
-    den_.assign(static_cast<std::size_t>(padded_), 0.0);
-    num_.assign(static_cast<std::size_t>(padded_), 0.0);
+    den_.assign(static_cast<std::size_t>(2 * padded_), 0.0);
+    num_.assign(static_cast<std::size_t>(2 * padded_), 0.0);
 }
 
 Matrix FastNmf::unpad(const std::vector<double>& padded) const
@@ -273,22 +327,22 @@ void FastNmf::fusedRow(int i, double& sum)
     default: firstBlock<4>(vi, wi, h, ht, product, components_, padded_, bins_, sum, den, num); break;
     }
     updateBlocks(vi, product, ht, padded_, bins_, 4 * kWidth, den, num);
-    finishRow(i);
+    finishRow(i, den, num);
 }
 
 void FastNmf::updateRow(int i, const double* product)
 {
     updateBlocks(v_[i], product, ht_.data(), padded_, bins_, 0, den_.data(), num_.data());
-    finishRow(i);
+    finishRow(i, den_.data(), num_.data());
 }
 
-void FastNmf::finishRow(int i)
+void FastNmf::finishRow(int i, const double* den, const double* num)
 {
     // W[i][k] = (N × W) / (ε + D), the product rounded before the division.
     const double* wi = w_.data() + static_cast<std::size_t>(i) * padded_;
     double* next = nextW_.data() + static_cast<std::size_t>(i) * padded_;
     for (int k = 0; k < components_; ++k)
-        next[k] = (num_[static_cast<std::size_t>(k)] * wi[k]) / (kNmfEpsilon + den_[static_cast<std::size_t>(k)]);
+        next[k] = (num[k] * wi[k]) / (kNmfEpsilon + den[k]);
 
     // Wᵀ·W of the new W, summed over rows in increasing order.
     for (int k = 0; k < components_; ++k)
@@ -346,51 +400,42 @@ void FastNmf::sweepOneThread(double& sum)
 
 void FastNmf::sweepThreads(double& sum)
 {
-    // This thread runs the objective's chain over the rows and hands each
-    // row of W·H to the update thread through a ring of row buffers. The
-    // update thread forms the new W row by row; with three or more threads,
-    // the rest add Wᵀ·V's terms for finished rows, each over its own columns.
-    std::atomic<int> produced{0}, consumed{0};
-    const int columnThreads = threads_ - 2;
+    // The update thread forms W·H and the new W two rows at a time and hands
+    // each row of W·H on through a ring of row buffers; this thread runs the
+    // objective's running sum over those rows, in order, and adds Wᵀ·V's
+    // terms for the rows whose new W is ready.
+    std::atomic<int> produced{0}, summed{0};
     const int slots = static_cast<int>(ring_.size()) / bins_;
+    auto slot = [&](int i) { return ring_.data() + static_cast<std::size_t>(i % slots) * bins_; };
     auto updates = [&] {
-        for (int i = 0; i < frames_; ++i) {
-            waitFor(produced, i + 1);
-            updateRow(i, ring_.data() + static_cast<std::size_t>(i % slots) * bins_);
-            consumed.store(i + 1, std::memory_order_release);
-            if (columnThreads == 0 && i % 4 == 3)
-                columnPass(i - 3, i + 1, 0, bins_);
-        }
-        if (columnThreads == 0)
-            columnPass(frames_ / 4 * 4, frames_, 0, bins_);
-    };
-    auto columns = [&](int t) {
-        const int first = bins_ * t / columnThreads / kWidth * kWidth;
-        const int end = t + 1 == columnThreads ? bins_ : bins_ * (t + 1) / columnThreads / kWidth * kWidth;
-        int done = 0;
-        while (done < frames_) {
-            waitFor(consumed, std::min(done + 4, frames_));
-            const int ready = consumed.load(std::memory_order_acquire);
-            const int upTo = ready == frames_ ? frames_ : done + (ready - done) / 4 * 4;
-            if (upTo > done) {
-                columnPass(done, upTo, first, end);
-                done = upTo;
+        for (int i = 0; i < frames_; i += 2) {
+            const int rows = std::min(2, frames_ - i);
+            waitFor(summed, i + rows - slots);
+            for (int r = 0; r < rows; ++r)
+                productRow(w_.data() + static_cast<std::size_t>(i + r) * padded_, h_.data(), components_, bins_,
+                           slot(i + r));
+            if (rows == 2) {
+                updateBlocksPair(v_[i], v_[i + 1], slot(i), slot(i + 1), ht_.data(), padded_, bins_, den_.data(),
+                                 num_.data(), den_.data() + padded_, num_.data() + padded_);
+                finishRow(i, den_.data(), num_.data());
+                finishRow(i + 1, den_.data() + padded_, num_.data() + padded_);
+            } else {
+                updateRow(i, slot(i));
             }
+            produced.store(i + rows, std::memory_order_release);
         }
     };
 
-    std::vector<std::thread> workers;
-    workers.emplace_back(updates);
-    for (int t = 0; t < columnThreads; ++t)
-        workers.emplace_back(columns, t);
+    std::thread worker(updates);
     for (int i = 0; i < frames_; ++i) {
-        waitFor(consumed, i + 1 - slots);
-        objectiveRow(v_[i], w_.data() + static_cast<std::size_t>(i) * padded_, h_.data(), components_, bins_,
-                     ring_.data() + static_cast<std::size_t>(i % slots) * bins_, sum);
-        produced.store(i + 1, std::memory_order_release);
+        waitFor(produced, i + 1);
+        chainRow(v_[i], slot(i), bins_, sum);
+        summed.store(i + 1, std::memory_order_release);
+        if (i % 4 == 3)
+            columnPass(i - 3, i + 1, 0, bins_);
     }
-    for (std::thread& t : workers)
-        t.join();
+    columnPass(frames_ / 4 * 4, frames_, 0, bins_);
+    worker.join();
 }
 
 double FastNmf::step()

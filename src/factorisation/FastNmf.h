@@ -13,9 +13,9 @@
 //   available as previousW() and previousH();
 // - V·Hᵀ and (W·H)·Hᵀ come from one pass over each row of V without forming
 //   W·H as a matrix, and each new row of W feeds Wᵀ·V and Wᵀ·W at once;
-// - with two or more threads, the calling thread runs the objective's serial
-//   sum and hands each row of W·H to a second thread that forms the new W;
-//   further threads accumulate Wᵀ·V for finished rows, split by columns.
+// - with two or more threads, a second thread forms W·H and the new W, two
+//   rows at a time, while the calling thread runs the objective's serial sum
+//   over the rows it hands on and accumulates Wᵀ·V for finished rows.
 // Nothing of frames × bins size is allocated after construction.
 
 #include "factorisation/Matrix.h"
@@ -48,7 +48,7 @@ private:
     void sweepThreads(double& sum);
     void fusedRow(int i, double& sum);
     void updateRow(int i, const double* product);
-    void finishRow(int i);
+    void finishRow(int i, const double* den, const double* num);
     void columnPass(int firstRow, int endRow, int firstColumn, int endColumn);
     void finishH();
 
@@ -63,7 +63,7 @@ private:
     std::vector<double> numeratorH_;      // K × bins: Wᵀ·V of the new W
     std::vector<double> gram_;            // K × K: Wᵀ·W of the new W
     std::vector<double> ring_;            // rows of W·H, bins each
-    std::vector<double> den_, num_;       // padded: (W·H)·Hᵀ and V·Hᵀ of one row
+    std::vector<double> den_, num_;       // 2 × padded: (W·H)·Hᵀ and V·Hᵀ of two rows
 };
 
 }  // namespace tessavo
