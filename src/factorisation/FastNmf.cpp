@@ -1,26 +1,13 @@
 #include "factorisation/FastNmf.h"
 
 #include "factorisation/NmfFactoriser.h"
+#include "factorisation/VectorClones.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
 #include <thread>
-
-// The vector helpers are always inlined, so no vector value crosses a call
-// boundary and the note about the AVX calling convention does not apply.
-#pragma GCC diagnostic ignored "-Wpsabi"
-
-// The hot loops are built twice, for AVX2 and for the baseline, and the
-// faster one is picked when the program starts; both give the same bits, as
-// each lane does the same IEEE operations. Clang builds (the fuzzers) use
-// the baseline only.
-#if defined(__clang__)
-#define TESSAVO_CLONES
-#else
-#define TESSAVO_CLONES __attribute__((target_clones("avx2", "default")))
-#endif
 
 namespace tessavo {
 

@@ -1,27 +1,12 @@
 #include "spectral/RealFft.h"
 
+#include "factorisation/VectorClones.h"
 #include "spectral/InvalidSize.h"
 
 #include <cmath>
 #include <cstring>
 #include <string>
 #include <utility>
-
-// The vector helpers are always inlined, so no vector value crosses a call
-// boundary and the warning about the AVX calling convention for vector
-// return values does not apply. (Vector parameters are passed by reference,
-// which avoids the corresponding note, that no pragma silences.)
-#pragma GCC diagnostic ignored "-Wpsabi"
-
-// The hot loops are built twice, for AVX2 and for the baseline, and the
-// faster one is picked when the program starts; both give the same bits, as
-// each lane does the same IEEE operations. Clang builds (the fuzzers) use
-// the baseline only.
-#if defined(__clang__)
-#define TESSAVO_CLONES
-#else
-#define TESSAVO_CLONES __attribute__((target_clones("avx2", "default")))
-#endif
 
 namespace tessavo {
 
