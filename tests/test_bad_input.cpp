@@ -50,21 +50,6 @@ constexpr int kFrames = 2000;
 const std::string kOldResidual = "an earlier x-residual.wav\n";
 const std::string kOldText = "an earlier x.wav-W.txt\n";
 
-// Transform size 512, hop 128: 16 rows of 256 bins for kFrames samples.
-const std::vector<std::string> kSmall = {"-f", "256", "-i", "3"};
-
-std::vector<std::string> args(std::vector<std::string> head, const std::vector<std::string>& tail = kSmall)
-{
-    head.insert(head.end(), tail.begin(), tail.end());
-    return head;
-}
-
-int expectedFrames(int samples, int n, int overlap)
-{
-    const int hop = n / overlap;
-    return (samples / hop + 1) * n / overlap;
-}
-
 void writeBytes(const std::string& path, const std::string& bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -328,7 +313,7 @@ TEST(BadInput, UnusableInputFilesAreRejectedAndChangeNothing)
         writeBytes(dir.file("x-residual.wav"), kOldResidual);
         writeBytes(dir.file("x.wav-W.txt"), kOldText);
         c.make(dir);
-        const RunResult r = runAndExpectNoChange(args({c.input, "2", "-m"}), dir.path(), c.what);
+        const RunResult r = runAndExpectNoChange(withOptions({c.input, "2", "-m"}), dir.path(), c.what);
         if (c.libraryReasonFollows) {
             EXPECT_EQ(r.out.substr(0, c.message.size()), c.message) << c.what;
             EXPECT_GT(r.out.size(), c.message.size()) << c.what << ": no reason given";
@@ -361,7 +346,7 @@ TEST(BadInput, DamagedButReadableFilesGiveConsistentOutputs)
         writeBytes(dir.file("x-residual.wav"), kOldResidual);
         ASSERT_EQ(readSound(dir.file("x.wav")).info.frames, c.framesRead) << c.what;
 
-        const RunResult r = runTessavo(args({"x.wav", "2", "-s"}), dir.path());
+        const RunResult r = runTessavo(withOptions({"x.wav", "2", "-s"}), dir.path());
         EXPECT_FALSE(r.signalled) << c.what;
         ASSERT_EQ(r.status, 0) << c.what << ": " << r.out;
         EXPECT_EQ(r.out, "") << c.what;
@@ -376,7 +361,7 @@ TEST(BadInput, DamagedButReadableFilesGiveConsistentOutputs)
     // A file without samples separates into silence.
     ScratchDir dir;
     writeBytes(dir.file("x.wav"), pcm16Wav(0, 0));
-    ASSERT_EQ(runTessavo(args({"x.wav", "2", "-s"}), dir.path()).status, 0);
+    ASSERT_EQ(runTessavo(withOptions({"x.wav", "2", "-s"}), dir.path()).status, 0);
     for (const char* out : {"x-residual.wav", "x-0.wav", "x-1.wav"}) {
         const Sound s = readSound(dir.file(out));
         ASSERT_EQ(s.samples.size(), 128u) << out;
@@ -518,7 +503,7 @@ TEST(BadInput, ReadOnlyOutputFolderIsReportedBeforeTheWork)
         << std::strerror(errno);
 
     for (const char* matrices : {"-s", "-m"}) {
-        const RunResult r = runAndExpectNoChange(args({"ro/x.wav", "2", matrices}), dir.path(), matrices);
+        const RunResult r = runAndExpectNoChange(withOptions({"ro/x.wav", "2", matrices}), dir.path(), matrices);
         EXPECT_EQ(r.out, "Not able to open output file ro/x-residual.wav\n" + std::string(std::strerror(EROFS)))
             << matrices;
     }
@@ -549,12 +534,12 @@ TEST(BadInput, FullDiskStopsAtTheOutputThatDoesNotFit)
     const Case cases[] = {
         // The residual and component 0 fit (renaming the residual frees the
         // block of its earlier file); component 1 lacks one block.
-        {"room for two outputs, not three", args({"small/x.wav", "3", "-s"}),
+        {"room for two outputs, not three", withOptions({"small/x.wav", "3", "-s"}),
          [](std::uint64_t one) { return 3 * one - 2; }, "Not able to write output file small/x-1.wav\n",
          {"x-0.wav", "x-residual.wav"}},
-        {"no room for the first output", args({"small/x.wav", "3", "-s"}), [](std::uint64_t one) { return one - 1; },
+        {"no room for the first output", withOptions({"small/x.wav", "3", "-s"}), [](std::uint64_t one) { return one - 1; },
          "Not able to write output file small/x-residual.wav\n", {}},
-        {"no room at all, matrix text first", args({"small/x.wav", "3", "-s", "-m"}), [](std::uint64_t) { return 0; },
+        {"no room at all, matrix text first", withOptions({"small/x.wav", "3", "-s", "-m"}), [](std::uint64_t) { return 0; },
          "Not able to write output file small/x.wav-W.txt\n", {}},
     };
     for (const Case& c : cases) {

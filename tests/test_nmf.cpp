@@ -9,6 +9,8 @@
 #include "factorisation/Random.h"
 #include "support/TestFiles.h"
 
+#include "support/Matrices.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -22,6 +24,8 @@ using tessavo::Matrix;
 using tessavo::NmfFactoriser;
 using tessavo::objective;
 using tessavo::test::bits;
+
+using tessavo::test::matrixOf;
 
 namespace {
 
@@ -42,15 +46,6 @@ std::string g17(double v)
     return ::testing::AssertionFailure() << "got " << g17(actual) << ", expected " << g17(expected);
 }
 
-Matrix make(int rows, int cols, std::initializer_list<double> values)
-{
-    Matrix m(rows, cols);
-    int n = 0;
-    for (double v : values)
-        m.data()[n++] = v;
-    return m;
-}
-
 }  // namespace
 
 TEST(Random, FirstEightDrawsFromStateOne)
@@ -69,7 +64,7 @@ TEST(NmfFactoriser, ScaleIsTheDoubleNearestOneOver16383)
 TEST(NmfFactoriser, WorkedExampleToTheLastBit)
 {
     // Fresh stream.
-    const Matrix v = make(2, 2, {1, 2, 3, 4});
+    const Matrix v = matrixOf(2, 2, {1, 2, 3, 4});
     NmfFactoriser nmf(v, 1);
     ASSERT_EQ(nmf.w().rows(), 2);
     ASSERT_EQ(nmf.w().cols(), 1);
@@ -131,10 +126,10 @@ TEST(NmfFactoriser, ConsecutiveFactorisersContinueOneStream)
 
 TEST(NmfFactoriser, ObjectiveIsTheRootOfOneSumOfSquares)
 {
-    EXPECT_EQ(objective(make(1, 2, {3, 4}), Matrix(1, 1, 0.0), Matrix(1, 2, 0.0)), 5.0);
+    EXPECT_EQ(objective(matrixOf(1, 2, {3, 4}), Matrix(1, 1, 0.0), Matrix(1, 2, 0.0)), 5.0);
 
-    const Matrix w = make(3, 2, {0.5, 1.25, 2, 0, 0.1, 3});
-    const Matrix h = make(2, 2, {1, 0.3, 0.7, 2});
+    const Matrix w = matrixOf(3, 2, {0.5, 1.25, 2, 0, 0.1, 3});
+    const Matrix h = matrixOf(2, 2, {1, 0.3, 0.7, 2});
     EXPECT_EQ(objective(matmul(w, h), w, h), 0.0);
 
     EXPECT_THROW(objective(Matrix(2, 2, 1.0), Matrix(2, 1, 1.0), Matrix(1, 3, 1.0)),
@@ -144,7 +139,7 @@ TEST(NmfFactoriser, ObjectiveIsTheRootOfOneSumOfSquares)
 TEST(NmfFactoriser, ZeroFramesAndBinsStayZero)
 {
     // Row 1 (a frame) and column 2 (a bin) of V are silent.
-    const Matrix v = make(3, 4, {1, 2, 0, 4, 0, 0, 0, 0, 5, 1, 0, 2});
+    const Matrix v = matrixOf(3, 4, {1, 2, 0, 4, 0, 0, 0, 0, 5, 1, 0, 2});
     NmfFactoriser nmf(v, 2);
     for (int iteration = 0; iteration < 5; ++iteration) {
         nmf.updateW();
@@ -162,7 +157,7 @@ TEST(NmfFactoriser, ZeroFramesAndBinsStayZero)
 
 TEST(NmfFactoriser, ZeroComponentsLeaveEmptyFactors)
 {
-    const Matrix v = make(2, 2, {3, 4, 0, 12});
+    const Matrix v = matrixOf(2, 2, {3, 4, 0, 12});
     NmfFactoriser nmf(v, 0);
     nmf.updateW();
     nmf.updateH();
@@ -203,9 +198,9 @@ Matrix updated(const Matrix& old, const Matrix& numerator, const Matrix& denomin
 
 double firstObjective(Variant variant)
 {
-    const Matrix v = make(2, 2, {1, 2, 3, 4});
-    Matrix w = make(2, 1, {41 * c, 18467 * c});
-    Matrix h = make(1, 2, {6334 * c, 26500 * c});
+    const Matrix v = matrixOf(2, 2, {1, 2, 3, 4});
+    Matrix w = matrixOf(2, 1, {41 * c, 18467 * c});
+    Matrix h = matrixOf(1, 2, {6334 * c, 26500 * c});
 
     const Matrix ht = transpose(h);
     const Matrix dw = variant == Variant::WDenominatorReassociated ? matmul(w, matmul(h, ht))

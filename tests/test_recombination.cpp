@@ -4,6 +4,8 @@
 #include "factorisation/Recombination.h"
 #include "support/TestFiles.h"
 
+#include "support/Matrices.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,26 +15,19 @@
 using tessavo::Matrix;
 using tessavo::test::bits;
 
+using tessavo::test::matrixOf;
+
 namespace {
 
 const double kPi = std::acos(-1.0);
-
-Matrix make(int rows, int cols, std::initializer_list<double> values)
-{
-    Matrix m(rows, cols);
-    int n = 0;
-    for (double v : values)
-        m.data()[n++] = v;
-    return m;
-}
 
 }  // namespace
 
 TEST(Recombination, ComponentsPlusResidualGiveBackV)
 {
-    const Matrix v = make(2, 3, {1.5, 0.25, 4, 0, 2, 7.125});
-    const Matrix w = make(2, 2, {0.3, 1.7, 2.2, 0.05});
-    const Matrix h = make(2, 3, {0.9, 0.1, 1.3, 0.6, 0.2, 2.1});
+    const Matrix v = matrixOf(2, 3, {1.5, 0.25, 4, 0, 2, 7.125});
+    const Matrix w = matrixOf(2, 2, {0.3, 1.7, 2.2, 0.05});
+    const Matrix h = matrixOf(2, 3, {0.9, 0.1, 1.3, 0.6, 0.2, 2.1});
 
     Matrix sum = tessavo::residualMagnitude(v, w, h);
     ASSERT_EQ(sum.rows(), 2);
@@ -48,8 +43,8 @@ TEST(Recombination, ComponentsPlusResidualGiveBackV)
 
 TEST(Recombination, SingleComponentIsExactlyTheProduct)
 {
-    const Matrix w = make(3, 1, {0.1, 2.5, 1e-3});
-    const Matrix h = make(1, 2, {0.7, 3.3});
+    const Matrix w = matrixOf(3, 1, {0.1, 2.5, 1e-3});
+    const Matrix h = matrixOf(1, 2, {0.7, 3.3});
     const Matrix product = matmul(w, h);
     const Matrix component = tessavo::componentMagnitude(w, h, 0);
     ASSERT_EQ(component.rows(), 3);
@@ -61,7 +56,7 @@ TEST(Recombination, SingleComponentIsExactlyTheProduct)
 TEST(Recombination, ResidualIsSignedAndNeverClamped)
 {
     const Matrix residual =
-        tessavo::residualMagnitude(make(1, 2, {1, 9}), make(1, 1, {2}), make(1, 2, {3, 4}));
+        tessavo::residualMagnitude(matrixOf(1, 2, {1, 9}), matrixOf(1, 1, {2}), matrixOf(1, 2, {3, 4}));
     EXPECT_EQ(residual[0][0], -5.0);
     EXPECT_EQ(residual[0][1], 1.0);
     // W and H that do not fit V give the empty matrix, as any mismatched
@@ -72,8 +67,8 @@ TEST(Recombination, ResidualIsSignedAndNeverClamped)
 
 TEST(Recombination, StereoSplitGivesBackBothChannels)
 {
-    const Matrix left = make(2, 3, {0.5, 3, 0, 1e-6, 42, 7});
-    const Matrix right = make(2, 3, {2, 4, 9, 1e-6, 0.001, 7});
+    const Matrix left = matrixOf(2, 3, {0.5, 3, 0, 1e-6, 42, 7});
+    const Matrix right = matrixOf(2, 3, {2, 4, 9, 1e-6, 0.001, 7});
     const Matrix magnitude = tessavo::stereoMagnitude(left, right);
     const Matrix angle = tessavo::stereoAngle(left, right);
     const Matrix backLeft = tessavo::splitLeft(magnitude, angle);
@@ -88,7 +83,7 @@ TEST(Recombination, StereoSplitGivesBackBothChannels)
     // Equal channels: a·√2 and an angle of π/4, each half X/√2.
     EXPECT_EQ(magnitude[1][2], std::sqrt(98.0));
     EXPECT_DOUBLE_EQ(angle[1][2], kPi / 4);
-    EXPECT_DOUBLE_EQ(tessavo::splitLeft(make(1, 1, {2}), make(1, 1, {angle[1][2]}))[0][0],
+    EXPECT_DOUBLE_EQ(tessavo::splitLeft(matrixOf(1, 1, {2}), matrixOf(1, 1, {angle[1][2]}))[0][0],
                      std::sqrt(2.0));
 }
 
@@ -97,8 +92,8 @@ TEST(Recombination, StereoMagnitudeRoundsEachSquare)
     // 9613081 / 65536 and 16144325 / 65536: the rounded squares, summed and
     // rooted, give ...585, where a fused or hypot-style evaluation gives
     // ...591.
-    const Matrix magnitude = tessavo::stereoMagnitude(make(1, 1, {9613081 / 65536.0}),
-                                                      make(1, 1, {16144325 / 65536.0}));
+    const Matrix magnitude = tessavo::stereoMagnitude(matrixOf(1, 1, {9613081 / 65536.0}),
+                                                      matrixOf(1, 1, {16144325 / 65536.0}));
     EXPECT_EQ(bits(magnitude[0][0]), bits(286.70714710322585));
 }
 
@@ -111,7 +106,7 @@ TEST(Recombination, SilentCellGoesWhollyLeft)
     EXPECT_EQ(bits(angle[0][0]), bits(0.0));
 
     // A later component or residual value at that cell, of either sign.
-    const Matrix x = make(1, 2, {0.75, -0.25});
+    const Matrix x = matrixOf(1, 2, {0.75, -0.25});
     const Matrix theta(1, 2, 0.0);
     const Matrix left = tessavo::splitLeft(x, theta);
     const Matrix right = tessavo::splitRight(x, theta);

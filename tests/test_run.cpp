@@ -23,21 +23,6 @@ namespace {
 
 constexpr int kRate = 8000;
 constexpr int kFrames = 6000;
-const std::vector<std::string> kSmall = {"-f", "256", "-i", "3"};  // N = 512, hop 128
-
-std::vector<std::string> args(std::vector<std::string> head, const std::vector<std::string>& tail = kSmall)
-{
-    head.insert(head.end(), tail.begin(), tail.end());
-    return head;
-}
-
-// Frames that the resynthesis of an S-sample input gives: one row per hop
-// plus one, times the hop.
-int expectedFrames(int samples, int n, int overlap)
-{
-    const int hop = n / overlap;
-    return (samples / hop + 1) * n / overlap;
-}
 
 // The plain resynthesis of the input's own magnitudes, channel by channel.
 std::vector<SampleBuffer> resynthesiseInput(const std::string& path, int n, int overlap)
@@ -78,7 +63,7 @@ TEST(Run, OutputsKeepChannelsFormatAndRate)
     for (const Case& c : cases) {
         ScratchDir dir;
         ASSERT_TRUE(writeSound(dir.file(c.name), c.format, c.channels, kRate, testSignal(kFrames, c.channels, kRate)));
-        const RunResult r = runTessavo(args({c.name, "2", "-s"}), dir.path());
+        const RunResult r = runTessavo(withOptions({c.name, "2", "-s"}), dir.path());
         ASSERT_EQ(r.status, 0) << c.name << ": " << r.out;
         EXPECT_EQ(r.out, "");
 
@@ -101,27 +86,27 @@ TEST(Run, ProgressLinesFollowTheStoppingRule)
     ScratchDir dir;
     ASSERT_TRUE(writeSound(dir.file("a.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, kRate, testSignal(kFrames, 1, kRate)));
 
-    const RunResult one = runTessavo(args({"a.wav", "2"}, {"-f", "256", "-i", "1"}), dir.path());
+    const RunResult one = runTessavo(withOptions({"a.wav", "2"}, {"-f", "256", "-i", "1"}), dir.path());
     EXPECT_EQ(one.status, 0);
     EXPECT_EQ(one.out, "");
 
-    const RunResult two = runTessavo(args({"a.wav", "2"}, {"-f", "256", "-i", "2", "-c", "0"}), dir.path());
+    const RunResult two = runTessavo(withOptions({"a.wav", "2"}, {"-f", "256", "-i", "2", "-c", "0"}), dir.path());
     EXPECT_EQ(two.status, 0);
     ASSERT_EQ(two.out.rfind("objective: ", 0), 0u) << two.out;
     EXPECT_EQ(std::count(two.out.begin(), two.out.end(), '\n'), 1);
     const double shown = std::stod(two.out.substr(11));
     EXPECT_GT(shown, 0.0);
 
-    const RunResult loose = runTessavo(args({"a.wav", "2"}, {"-f", "256", "-i", "2", "-c", "1e9"}), dir.path());
+    const RunResult loose = runTessavo(withOptions({"a.wav", "2"}, {"-f", "256", "-i", "2", "-c", "1e9"}), dir.path());
     EXPECT_EQ(loose.out, two.out + "done in 1 iterations\n");
 
     // Without a limit the loop runs until the change is small; every line
     // but the last is a progress line with six significant digits.
-    const RunResult many = runTessavo(args({"a.wav", "2"}, {"-f", "256", "-i", "30", "-c", "1e-12"}), dir.path());
+    const RunResult many = runTessavo(withOptions({"a.wav", "2"}, {"-f", "256", "-i", "30", "-c", "1e-12"}), dir.path());
     EXPECT_EQ(std::count(many.out.begin(), many.out.end(), '\n'), 29);
     EXPECT_EQ(many.out.find("done in"), std::string::npos);
 
-    const RunResult silent = runTessavo(args({"a.wav", "2", "--silent"}, {"-f", "256", "-i", "5"}), dir.path());
+    const RunResult silent = runTessavo(withOptions({"a.wav", "2", "--silent"}, {"-f", "256", "-i", "5"}), dir.path());
     EXPECT_EQ(silent.status, 0);
     EXPECT_EQ(silent.out, "");
 }
@@ -135,7 +120,7 @@ TEST(Run, ComponentsAndResidualAddBackToTheResynthesisOfTheInput)
         const std::vector<SampleBuffer> plain = resynthesiseInput(dir.file("in.wav"), 512, 4);
 
         // No components: the residual is V itself, resynthesised.
-        ASSERT_EQ(runTessavo(args({"in.wav", "0"}), dir.path()).status, 0);
+        ASSERT_EQ(runTessavo(withOptions({"in.wav", "0"}), dir.path()).status, 0);
         EXPECT_EQ(listing(dir.path()), (std::vector<std::string>{"in-residual.wav", "in.wav"}));
         const Sound residual0 = readSound(dir.file("in-residual.wav"));
         ASSERT_EQ(residual0.samples.size(), static_cast<std::size_t>(plain[0].length()) * channels);
@@ -148,7 +133,7 @@ TEST(Run, ComponentsAndResidualAddBackToTheResynthesisOfTheInput)
                     ASSERT_NEAR(got, plain[static_cast<std::size_t>(c)][i], 1e-6) << i;
             }
 
-        ASSERT_EQ(runTessavo(args({"in.wav", "3"}), dir.path()).status, 0);
+        ASSERT_EQ(runTessavo(withOptions({"in.wav", "3"}), dir.path()).status, 0);
         std::vector<Sound> parts = {readSound(dir.file("in-residual.wav")), readSound(dir.file("in-0.wav")),
                                     readSound(dir.file("in-1.wav")), readSound(dir.file("in-2.wav"))};
         double peak = 0.0, worst = 0.0;
@@ -171,7 +156,7 @@ TEST(Run, MatrixFilesSitNextToTheSounds)
     fs::create_directory(dir.file("a b"));
     ASSERT_TRUE(writeSound(dir.file("a b/song.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, kRate,
                            testSignal(kFrames, 1, kRate)));
-    const RunResult r = runTessavo(args({"a b/song.wav", "2", "-m"}), dir.path());
+    const RunResult r = runTessavo(withOptions({"a b/song.wav", "2", "-m"}), dir.path());
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(listing(dir.file("a b")), (std::vector<std::string>{"song-0.wav", "song-1.wav", "song-residual.wav",
                                                                  "song.wav", "song.wav-H.txt", "song.wav-W.txt"}));
@@ -190,7 +175,7 @@ TEST(Run, RunsAreDeterministic)
         ScratchDir one, two;
         for (const ScratchDir* d : {&one, &two}) {
             ASSERT_TRUE(writeSound(d->file("x.wav"), format, 2, kRate, testSignal(kFrames, 2, kRate)));
-            ASSERT_EQ(runTessavo(args({"x.wav", "3", "-m"}), d->path()).status, 0);
+            ASSERT_EQ(runTessavo(withOptions({"x.wav", "3", "-m"}), d->path()).status, 0);
             sleep(1);  // a time stamp would now differ
         }
         for (const char* f : {"x-residual.wav", "x-0.wav", "x-1.wav", "x-2.wav", "x.wav-W.txt", "x.wav-H.txt"}) {
@@ -220,7 +205,7 @@ TEST(Run, InputFailuresStopBeforeAnyOutput)
     bad[100] = std::numeric_limits<float>::infinity();
     ASSERT_TRUE(writeSound(dir.file("inf.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, kRate, bad));
     for (const char* name : {"nan.wav", "inf.wav"}) {
-        const RunResult r = runTessavo(args({name, "2", "-m"}), dir.path());
+        const RunResult r = runTessavo(withOptions({name, "2", "-m"}), dir.path());
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, std::string("Not able to process input file ") + name +
                              ": it holds samples that are not finite numbers\n");
@@ -235,7 +220,7 @@ TEST(Run, OutputFailureKeepsEarlierFilesAndStops)
     // A folder where component 1 should go: the residual and component 0 are
     // written, component 1 fails, component 2 is never attempted.
     fs::create_directory(dir.file("s-1.wav"));
-    const RunResult r = runTessavo(args({"s.wav", "3", "-s"}), dir.path());
+    const RunResult r = runTessavo(withOptions({"s.wav", "3", "-s"}), dir.path());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out.rfind("Not able to write output file s-1.wav\n", 0), 0u) << r.out;
     EXPECT_EQ(listing(dir.path()), (std::vector<std::string>{"s-0.wav", "s-1.wav", "s-residual.wav", "s.wav"}));

@@ -26,6 +26,18 @@ std::string quote(const std::string& word)
 
 }  // namespace
 
+std::vector<std::string> withOptions(std::vector<std::string> head, const std::vector<std::string>& tail)
+{
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
+int expectedFrames(int samples, int n, int overlap)
+{
+    const int hop = n / overlap;
+    return (samples / hop + 1) * n / overlap;
+}
+
 RunResult runTessavo(const std::vector<std::string>& args, const std::string& dir)
 {
     const std::string outFile = dir + "/.stdout";

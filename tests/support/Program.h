@@ -16,6 +16,16 @@ struct RunResult {
     std::string err;       // standard error
 };
 
+// Small transform sizes for quick runs: transform 512, hop 128, 3 passes.
+inline const std::vector<std::string> kSmallRun = {"-f", "256", "-i", "3"};
+
+// head followed by tail (by default the small sizes above).
+std::vector<std::string> withOptions(std::vector<std::string> head, const std::vector<std::string>& tail = kSmallRun);
+
+// Samples that the resynthesis of an S-sample input gives: one analysis row
+// per hop plus one, times the hop.
+int expectedFrames(int samples, int n, int overlap);
+
 // Runs tessavo with args in folder dir.
 RunResult runTessavo(const std::vector<std::string>& args, const std::string& dir);
 
