@@ -139,16 +139,26 @@ void updateBlocks(const double* vi, const double* product, const double* ht, int
     }
 }
 
-// product[j] = (W·H)[i][j], summed over k from 0.0, four columns at a time.
+// product[j] = (W·H)[i][j], summed over k from 0.0. Blocks of 32 columns
+// keep eight independent sums in registers while k runs, so each weight is
+// broadcast once per block and the additions of neighbouring columns overlap.
 TESSAVO_CLONES
 void productRow(const double* wi, const double* h, int components, int bins, double* product)
 {
+    constexpr int kVectors = 8;
     int j = 0;
-    for (; j + kWidth <= bins; j += kWidth) {
-        Vec4 p = splat(0.0);
-        for (int k = 0; k < components; ++k)
-            p = p + splat(wi[k]) * load(h + static_cast<std::ptrdiff_t>(k) * bins + j);
-        store(product + j, p);
+    for (; j + kVectors * kWidth <= bins; j += kVectors * kWidth) {
+        Vec4 p[kVectors];
+        for (int q = 0; q < kVectors; ++q)
+            p[q] = splat(0.0);
+        for (int k = 0; k < components; ++k) {
+            const Vec4 wk = splat(wi[k]);
+            const double* hk = h + static_cast<std::ptrdiff_t>(k) * bins + j;
+            for (int q = 0; q < kVectors; ++q)
+                p[q] = p[q] + wk * load(hk + q * kWidth);
+        }
+        for (int q = 0; q < kVectors; ++q)
+            store(product + j + q * kWidth, p[q]);
     }
     for (; j < bins; ++j) {
         double p = 0.0;
