@@ -17,7 +17,6 @@ namespace {
 // operations, whatever instructions the compiler picks for them.
 typedef double Vec4 __attribute__((vector_size(32)));
 constexpr int kWidth = 4;
-constexpr int kRingRows = 16;
 
 __attribute__((always_inline)) inline Vec4 load(const double* p)
 {
@@ -292,8 +291,9 @@ FastNmf::FastNmf(const Matrix& v, const Matrix& w, const Matrix& h, int threads)
     ht_.assign(static_cast<std::size_t>(bins_) * padded_, 0.0);
     numeratorH_.assign(static_cast<std::size_t>(components_) * bins_, 0.0);
     gram_.assign(static_cast<std::size_t>(components_) * components_, 0.0);
-    // Row buffers of W·H between the objective and the update thread.
-    ring_.assign(static_cast<std::size_t>(threads_ == 1 ? 1 : kRingRows) * bins_, 0.0);
+    // Rows of W·H: one for a single thread, two for the update thread and
+    // one for the objective thread otherwise.
+    ring_.assign(static_cast<std::size_t>(threads_ == 1 ? 1 : 3) * bins_, 0.0);
     den_.assign(static_cast<std::size_t>(2 * padded_), 0.0);
     num_.assign(static_cast<std::size_t>(2 * padded_), 0.0);
 }
@@ -397,41 +397,52 @@ void FastNmf::sweepOneThread(double& sum)
 
 void FastNmf::sweepThreads(double& sum)
 {
-    // The update thread forms W·H and the new W two rows at a time and hands
-    // each row of W·H on through a ring of row buffers; this thread runs the
-    // objective's running sum over those rows, in order, and adds Wᵀ·V's
-    // terms for the rows whose new W is ready.
-    std::atomic<int> produced{0}, summed{0};
-    const int slots = static_cast<int>(ring_.size()) / bins_;
-    auto slot = [&](int i) { return ring_.data() + static_cast<std::size_t>(i % slots) * bins_; };
-    auto updates = [&] {
+    // Each thread forms the rows of W·H it needs in its own buffers: shared
+    // rows would travel between the cores' caches. The update thread forms
+    // the new W two rows at a time; this thread runs the objective's running
+    // sum, in order. Both add Wᵀ·V's terms for finished rows, each over its
+    // own half of the columns, in row order.
+    std::atomic<int> updated{0};
+    const int split = bins_ / 2 / kWidth * kWidth;
+    double* const updateRows = ring_.data();
+    double* const objectiveRow = ring_.data() + 2 * static_cast<std::size_t>(bins_);
+
+    std::thread worker([&] {
+        double* p0 = updateRows;
+        double* p1 = updateRows + bins_;
+        int accumulated = 0;
         for (int i = 0; i < frames_; i += 2) {
             const int rows = std::min(2, frames_ - i);
-            waitFor(summed, i + rows - slots);
-            for (int r = 0; r < rows; ++r)
-                productRow(w_.data() + static_cast<std::size_t>(i + r) * padded_, h_.data(), components_, bins_,
-                           slot(i + r));
+            productRow(w_.data() + static_cast<std::size_t>(i) * padded_, h_.data(), components_, bins_, p0);
             if (rows == 2) {
-                updateBlocksPair(v_[i], v_[i + 1], slot(i), slot(i + 1), ht_.data(), padded_, bins_, den_.data(),
-                                 num_.data(), den_.data() + padded_, num_.data() + padded_);
+                productRow(w_.data() + static_cast<std::size_t>(i + 1) * padded_, h_.data(), components_, bins_, p1);
+                updateBlocksPair(v_[i], v_[i + 1], p0, p1, ht_.data(), padded_, bins_, den_.data(), num_.data(),
+                                 den_.data() + padded_, num_.data() + padded_);
                 finishRow(i, den_.data(), num_.data());
                 finishRow(i + 1, den_.data() + padded_, num_.data() + padded_);
             } else {
-                updateRow(i, slot(i));
+                updateRow(i, p0);
             }
-            produced.store(i + rows, std::memory_order_release);
+            updated.store(i + rows, std::memory_order_release);
+            for (; accumulated + 4 <= i + rows; accumulated += 4)
+                columnPass(accumulated, accumulated + 4, 0, split);
         }
-    };
+        columnPass(accumulated, frames_, 0, split);
+    });
 
-    std::thread worker(updates);
+    int accumulated = 0;
     for (int i = 0; i < frames_; ++i) {
-        waitFor(produced, i + 1);
-        chainRow(v_[i], slot(i), bins_, sum);
-        summed.store(i + 1, std::memory_order_release);
-        if (i % 4 == 3)
-            columnPass(i - 3, i + 1, 0, bins_);
+        productRow(w_.data() + static_cast<std::size_t>(i) * padded_, h_.data(), components_, bins_, objectiveRow);
+        chainRow(v_[i], objectiveRow, bins_, sum);
+        if (updated.load(std::memory_order_acquire) >= accumulated + 4) {
+            columnPass(accumulated, accumulated + 4, split, bins_);
+            accumulated += 4;
+        }
     }
-    columnPass(frames_ / 4 * 4, frames_, 0, bins_);
+    waitFor(updated, frames_);
+    for (; accumulated + 4 <= frames_; accumulated += 4)
+        columnPass(accumulated, accumulated + 4, split, bins_);
+    columnPass(accumulated, frames_, split, bins_);
     worker.join();
 }
 
