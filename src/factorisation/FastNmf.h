@@ -13,9 +13,10 @@
 //   available as previousW() and previousH();
 // - V·Hᵀ and (W·H)·Hᵀ come from one pass over each row of V without forming
 //   W·H as a matrix, and each new row of W feeds Wᵀ·V and Wᵀ·W at once;
-// - with two or more threads, a second thread forms W·H and the new W, two
-//   rows at a time, while the calling thread runs the objective's serial sum
-//   over the rows it hands on and accumulates Wᵀ·V for finished rows.
+// - with two or more threads, a second thread forms the new W two rows at a
+//   time while the calling thread runs the objective's serial sum; each forms
+//   the rows of W·H it needs itself, and each adds Wᵀ·V's terms for finished
+//   rows over its own half of the columns. Two threads are all it uses.
 // Nothing of frames × bins size is allocated after construction.
 
 #include "factorisation/Matrix.h"
@@ -62,7 +63,7 @@ private:
     std::vector<double> ht_;              // bins × padded: Hᵀ of the current H
     std::vector<double> numeratorH_;      // K × bins: Wᵀ·V of the new W
     std::vector<double> gram_;            // K × K: Wᵀ·W of the new W
-    std::vector<double> ring_;            // rows of W·H, bins each
+    std::vector<double> ring_;            // the threads' own rows of W·H, bins each
     std::vector<double> den_, num_;       // 2 × padded: (W·H)·Hᵀ and V·Hᵀ of two rows
 };
 
