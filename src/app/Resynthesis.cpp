@@ -2,6 +2,7 @@
 
 #include "app/Parallel.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace tessavo {
@@ -100,14 +101,19 @@ void synthesiseChannel(Stft& stft, const OutputSource& x, const InputPhases& pha
 
 Resynthesis::Resynthesis(int threads, int overlap, int sampleRate, int windowLength, int fftLength)
 {
-    for (int t = 0; t < std::max(1, threads); ++t)
+    // No more synthesisers than the largest batch can use (two outputs of
+    // two channels).
+    for (int t = 0; t < std::clamp(threads, 1, 4); ++t)
         synthesisers_.push_back(std::make_unique<Stft>(overlap, sampleRate, windowLength, fftLength, 1.0f));
 }
 
 int Resynthesis::batchSize(int channels) const
 {
+    // Each output in flight holds its whole signal: at most two at a time, so
+    // that memory does not grow with the number of cores.
+    constexpr int maxOutputsInFlight = 2;
     const int threads = static_cast<int>(synthesisers_.size());
-    return std::max(1, threads / std::max(1, channels));
+    return std::clamp(threads / std::max(1, channels), 1, maxOutputsInFlight);
 }
 
 std::vector<std::vector<SampleBuffer>>& Resynthesis::synthesise(const std::vector<OutputSource>& outputs,

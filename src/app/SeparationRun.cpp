@@ -76,8 +76,8 @@ void checkMemory(const Settings& s, const InputSound& input, int threads)
     const double rows = static_cast<double>(input.info.frames / (s.fftsize / s.overlap) + 1);
     // Each transform object holds about 30 bytes per point (tables, window,
     // scratch and work buffers); there is one per analysing and per
-    // resynthesising thread.
-    const double transforms = 30.0 * n * (std::min(threads, channels) + threads);
+    // resynthesising thread (at most four of those).
+    const double transforms = 30.0 * n * (std::min(threads, channels) + std::min(threads, 4));
     // At most six frames × bins matrices for stereo (V, the angle, two phase
     // tables of two matrices each), three for mono.
     const double matrices = rows * (n / 2) * 8.0 * (channels == 2 ? 6 : 3);
