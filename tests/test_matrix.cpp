@@ -165,6 +165,14 @@ TEST(Matrix, CopiesShareElementsUntilTheLastHandleGoes)
     EXPECT_EQ(a.shareCount(), 1);
     EXPECT_EQ(a[0][1], 3.0);
 
+    // A moved-from handle is empty; the elements live on in the target.
+    Matrix moved = std::move(a);
+    EXPECT_EQ(a.rows(), 0);
+    EXPECT_EQ(a.data(), nullptr);
+    EXPECT_EQ(moved.shareCount(), 1);
+    EXPECT_EQ(moved[1][0], 7.0);
+    a = std::move(moved);
+
     // Results never share with their operands.
     Matrix t = transpose(a);
     t[0][0] = 99.0;

@@ -184,7 +184,6 @@ void writeOutputs(Analysis& a, const Matrix& w, const Matrix& h, const Settings&
         if (first < 0) {
             // Only the residual needs V; its memory goes to the angle's table.
             Matrix spare = std::move(a.v);
-            a.v = Matrix();
             if (channels == 2)
                 a.phases.angleTable = takeTrigTable(a.phases.angle, threads, std::move(spare));
         }

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 namespace tessavo {
 
@@ -33,6 +34,26 @@ public:
     Matrix(int rows, int cols);
     // rows x cols with every element equal to value.
     Matrix(int rows, int cols, double value);
+
+    Matrix(const Matrix&) = default;
+    Matrix& operator=(const Matrix&) = default;
+    // Moving leaves the source empty (0 x 0), never pointing at elements it
+    // no longer shares.
+    Matrix(Matrix&& other) noexcept { *this = std::move(other); }
+    Matrix& operator=(Matrix&& other) noexcept
+    {
+        if (this != &other) {
+            storage_ = std::move(other.storage_);
+            data_ = other.data_;
+            rows_ = other.rows_;
+            cols_ = other.cols_;
+            other.storage_.reset();
+            other.data_ = nullptr;
+            other.rows_ = 0;
+            other.cols_ = 0;
+        }
+        return *this;
+    }
 
     int rows() const { return rows_; }
     int cols() const { return cols_; }
