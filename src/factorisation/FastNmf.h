@@ -11,13 +11,18 @@
 //   step() returns the objective of the factors it starts from, and finishes
 //   one update pair ahead of it; the factors the objective belongs to stay
 //   available as previousW() and previousH();
-// - V·Hᵀ and (W·H)·Hᵀ come from one pass over each row of V without forming
-//   W·H as a matrix, and each new row of W feeds Wᵀ·V and Wᵀ·W at once;
-// - with two or more threads, a second thread forms the new W two rows at a
-//   time while the calling thread runs the objective's serial sum; each forms
-//   the rows of W·H it needs itself, and each adds Wᵀ·V's terms for finished
-//   rows over its own half of the columns. Two threads are all it uses.
-// Nothing of frames × bins size is allocated after construction.
+// - the new W is formed eight rows at a time from a copy of V stored block
+//   by block, column by column, so that one vector holds one column of the
+//   block: W·H, (W·H)·Hᵀ and V·Hᵀ then run across rows, each lane its own
+//   row's sums, and W·H is never stored whole; the block's terms of Wᵀ·V for
+//   the new W follow at once, kept transposed so that a vector holds
+//   neighbouring components of one column;
+// - the objective's running sum forms each row of W·H as it goes;
+// - with two or more threads the new W and H are formed on a second thread
+//   while the calling thread runs the running sum: the two share nothing
+//   until the end of the pass. Two threads are all it uses.
+// The block copy of V is made once, at construction; nothing of
+// frames × bins size is allocated after that.
 
 #include "factorisation/Matrix.h"
 
@@ -38,33 +43,37 @@ public:
     double step();
 
     // The current factors, and those from before the last step.
-    Matrix w() const { return unpad(w_); }
+    Matrix w() const { return toMatrix(w_); }
     Matrix h() const { return h_; }
-    Matrix previousW() const { return unpad(previousW_); }
+    Matrix previousW() const { return toMatrix(previousW_); }
     Matrix previousH() const { return previousH_; }
 
 private:
-    Matrix unpad(const std::vector<double>& padded) const;
+    Matrix toMatrix(const std::vector<double>& w) const;
+    void updateBlock(int block);
+    void runningSum(int first, int end, double& sum) const;
     void sweepOneThread(double& sum);
-    void sweepThreads(double& sum);
-    void fusedRow(int i, double& sum);
-    void updateRow(int i, const double* product);
-    void finishRow(int i, const double* den, const double* num);
-    void columnPass(int firstRow, int endRow, int firstColumn, int endColumn);
+    void sweepTwoThreads(double& sum);
     void finishH();
 
     Matrix v_;
     int frames_, bins_, components_;
-    int padded_;  // components rounded up to the vector width
+    int blocks_;  // blocks of kBlockRows rows, the last one possibly short
+    int stride_;  // row stride of hRows_
+    int width_;   // row width of numeratorHt_ and blockW_
     int threads_;
 
-    std::vector<double> w_, previousW_, nextW_;  // frames × padded, padding lanes 0
-    Matrix h_, previousH_, nextH_;                // K × bins
-    std::vector<double> ht_;              // bins × padded: Hᵀ of the current H
-    std::vector<double> numeratorH_;      // K × bins: Wᵀ·V of the new W
-    std::vector<double> gram_;            // K × K: Wᵀ·W of the new W
-    std::vector<double> ring_;            // the threads' own rows of W·H, bins each
-    std::vector<double> den_, num_;       // 2 × padded: (W·H)·Hᵀ and V·Hᵀ of two rows
+    std::vector<double> w_, previousW_, nextW_;  // F × K, row by row
+    Matrix h_, previousH_, nextH_;                // K × B
+    std::vector<double> ht_;                      // B × K: Hᵀ of the current H
+    std::vector<double> hRows_;                   // K × stride: the current H
+    std::vector<double> panels_;                  // V block by block: [block][j][row in block]
+    std::vector<double> numeratorHt_;             // B × width: (Wᵀ·V)ᵀ of the new W
+    std::vector<double> gram_;                    // K × K: Wᵀ·W of the new W
+    // The update's working space for one block: old weights, (W·H)·Hᵀ and
+    // V·Hᵀ (K × kBlockRows each), a chunk of W·H, and the new weights
+    // (kBlockRows × width).
+    std::vector<double> weights_, den_, num_, products_, blockW_;
 };
 
 }  // namespace tessavo

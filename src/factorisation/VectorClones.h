@@ -1,14 +1,14 @@
 #pragma once
 // Shared by the vectorised kernels (the factorisation sweep and the FFT).
 //
-// The hot loops are built twice, for AVX2 and for the baseline, and the
-// faster one is picked when the program starts; both give the same bits, as
+// The hot loops are built three times, for AVX-512, AVX2 and the baseline,
+// and the fastest one the processor runs is picked when the program starts; both give the same bits, as
 // each lane does the same IEEE operations and no fused multiply-add is ever
 // formed. Clang builds (the fuzzers) use the baseline only.
 #if defined(__clang__)
 #define TESSAVO_CLONES
 #else
-#define TESSAVO_CLONES __attribute__((target_clones("avx2", "default")))
+#define TESSAVO_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
 #endif
 
 // The vector helpers are always inlined, so no vector value crosses a call
