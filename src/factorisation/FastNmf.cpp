@@ -32,7 +32,6 @@ FastNmf::FastNmf(const Matrix& v, const Matrix& w, const Matrix& h, int threads)
       components_(w.cols()),
       blocks_((v.rows() + kBlockRows - 1) / kBlockRows),
       stride_(rowStride(v.cols())),
-      width_(numeratorWidth(w.cols())),
       threads_(std::max(1, threads)),
       h_(h.rows(), h.cols()),
       previousH_(h.rows(), h.cols()),
@@ -45,13 +44,12 @@ FastNmf::FastNmf(const Matrix& v, const Matrix& w, const Matrix& h, int threads)
     std::copy(h.data(), h.data() + h.size(), previousH_.data());
     ht_.assign(at(bins_, components_), 0.0);
     hRows_.assign(at(components_, stride_), 0.0);
-    numeratorHt_.assign(at(bins_, width_), 0.0);
+    numeratorH_.assign(at(components_, stride_), 0.0);
     gram_.assign(at(components_, components_), 0.0);
     weights_.assign(at(components_, kBlockRows), 0.0);
     den_.assign(weights_.size(), 0.0);
     num_.assign(weights_.size(), 0.0);
     products_.assign(at(kScratchColumns, kBlockRows), 0.0);
-    blockW_.assign(at(kBlockRows, width_), 0.0);
 
     // Rows past the end of the last block stay 0.0; their lanes are computed
     // and never used.
@@ -88,16 +86,14 @@ void FastNmf::updateBlock(int block)
         for (int k = 0; k < components_; ++k) {
             const std::size_t lane = at(k, kBlockRows) + r;
             next[k] = (num_[lane] * wi[k]) / (kNmfEpsilon + den_[lane]);
-            blockW_[at(r, width_) + k] = next[k];
         }
         // Wᵀ·W of the new W, summed over rows in increasing order.
         for (int k = 0; k < components_; ++k)
             for (int l = 0; l < components_; ++l)
                 gram_[at(k, components_) + l] += next[k] * next[l];
     }
-    if (components_ > 0)
-        blockNumerator(panels_.data() + at(block, bins_) * kBlockRows, blockW_.data(), rows, bins_, width_,
-                       numeratorHt_.data());
+    blockNumerator(v_[first], bins_, rows, nextW_.data() + at(first, components_), components_, bins_, stride_,
+                   numeratorH_.data());
 }
 
 void FastNmf::finishH()
@@ -112,7 +108,7 @@ void FastNmf::finishH()
             double d = 0.0;
             for (int l = 0; l < components_; ++l)
                 d = d + g[l] * h[at(l, bins_) + j];
-            out[j] = (numeratorHt_[at(j, width_) + k] * h[at(k, bins_) + j]) / (kNmfEpsilon + d);
+            out[j] = (numeratorH_[at(k, stride_) + j] * h[at(k, bins_) + j]) / (kNmfEpsilon + d);
         }
     }
 }
@@ -149,7 +145,7 @@ double FastNmf::step()
             ht_[at(j, components_) + k] = h_[k][j];
     for (int k = 0; k < components_; ++k)
         std::copy(h_[k], h_[k] + bins_, hRows_.data() + at(k, stride_));
-    std::fill(numeratorHt_.begin(), numeratorHt_.end(), 0.0);
+    std::fill(numeratorH_.begin(), numeratorH_.end(), 0.0);
     std::fill(gram_.begin(), gram_.end(), 0.0);
 
     double sum = 0.0;

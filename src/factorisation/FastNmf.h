@@ -15,8 +15,7 @@
 //   by block, column by column, so that one vector holds one column of the
 //   block: W·H, (W·H)·Hᵀ and V·Hᵀ then run across rows, each lane its own
 //   row's sums, and W·H is never stored whole; the block's terms of Wᵀ·V for
-//   the new W follow at once, kept transposed so that a vector holds
-//   neighbouring components of one column;
+//   the new W follow at once, from V's rows;
 // - the objective's running sum forms each row of W·H as it goes;
 // - with two or more threads the new W and H are formed on a second thread
 //   while the calling thread runs the running sum: the two share nothing
@@ -59,8 +58,7 @@ private:
     Matrix v_;
     int frames_, bins_, components_;
     int blocks_;  // blocks of kBlockRows rows, the last one possibly short
-    int stride_;  // row stride of hRows_
-    int width_;   // row width of numeratorHt_ and blockW_
+    int stride_;  // row stride of hRows_ and numeratorH_
     int threads_;
 
     std::vector<double> w_, previousW_, nextW_;  // F × K, row by row
@@ -68,12 +66,11 @@ private:
     std::vector<double> ht_;                      // B × K: Hᵀ of the current H
     std::vector<double> hRows_;                   // K × stride: the current H
     std::vector<double> panels_;                  // V block by block: [block][j][row in block]
-    std::vector<double> numeratorHt_;             // B × width: (Wᵀ·V)ᵀ of the new W
+    std::vector<double> numeratorH_;              // K × stride: Wᵀ·V of the new W
     std::vector<double> gram_;                    // K × K: Wᵀ·W of the new W
     // The update's working space for one block: old weights, (W·H)·Hᵀ and
-    // V·Hᵀ (K × kBlockRows each), a chunk of W·H, and the new weights
-    // (kBlockRows × width).
-    std::vector<double> weights_, den_, num_, products_, blockW_;
+    // V·Hᵀ (K × kBlockRows each), and a chunk of W·H.
+    std::vector<double> weights_, den_, num_, products_;
 };
 
 }  // namespace tessavo

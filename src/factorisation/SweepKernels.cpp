@@ -16,7 +16,6 @@ namespace {
 // compiler broadcasts it straight from memory, where a written-out
 // eight-element vector would go through the stack).
 typedef double Vec8 __attribute__((vector_size(64)));
-typedef double Vec4 __attribute__((vector_size(32)));
 static_assert(sizeof(Vec8) == kBlockRows * sizeof(double), "one lane per row of a block");
 
 __attribute__((always_inline)) inline Vec8 load(const double* p)
@@ -109,6 +108,10 @@ TESSAVO_CLONES void fusedBlock(const double* panel, const double* ht, int bins, 
     }
 }
 
+// How far ahead of the running sum V is fetched, in doubles: past the end of
+// a row it reaches into the next one. A prefetch never faults.
+constexpr int kPrefetchAhead = 1024;
+
 template <int KC>
 TESSAVO_CLONES void objectiveRowOf(const double* vi, const double* wi, const double* h, int components, int bins,
                                    int stride, double& sum)
@@ -120,10 +123,13 @@ TESSAVO_CLONES void objectiveRowOf(const double* vi, const double* wi, const dou
         Vec8 p = {};
         for (int k = 0; k < count; ++k)
             p = p + load(h + at(k, stride) + j) * wi[k];
+        // V comes from memory while H's rows come from the second-level
+        // cache; asking for V well ahead keeps the running sum from waiting.
+        __builtin_prefetch(vi + j + kPrefetchAhead);
         const Vec8 diff = load(vi + j) - p;
-        const Vec8 sq = diff * diff;
+        const Vec8 squares = diff * diff;
         for (int q = 0; q < kBlockRows; ++q)
-            s = s + sq[q];
+            s = s + squares[q];
     }
     for (; j < bins; ++j) {
         double p = 0.0;
@@ -135,39 +141,44 @@ TESSAVO_CLONES void objectiveRowOf(const double* vi, const double* wi, const dou
     sum = s;
 }
 
-// numeratorHt[j·width + k] gains the block's terms for kVectors vectors of
-// components from offset, row after row. Each vector holds neighbouring
-// components of one column, so the rows' terms go in one after another.
-template <typename Vec, int kVectors, int kRows>
-TESSAVO_CLONES void numeratorBlock(const double* panel, const double* newW, int rows, int bins, int width,
-                                   int offset, double* numeratorHt)
+// numeratorH gains the terms of one block's rows, row after row: V's rows
+// (vs, rowStride apart) are loaded once per eight columns and serve every
+// component.
+template <int KC, int kRows>
+TESSAVO_CLONES void numeratorRowsOf(const double* vs, std::ptrdiff_t rowStride, int rows, const double* newW,
+                                    int components, int bins, int stride, double* numeratorH)
 {
-    constexpr int lanes = sizeof(Vec) / sizeof(double);
-    const int count = kRows > 0 ? kRows : rows;
-    Vec w[kBlockRows][kVectors];
-    for (int r = 0; r < count; ++r)
-        for (int q = 0; q < kVectors; ++q)
-            std::memcpy(&w[r][q], newW + at(r, width) + offset + q * lanes, sizeof(Vec));
-    for (int j = 0; j < bins; ++j) {
-        const double* column = panel + at(j, kBlockRows);
-        double* acc = numeratorHt + at(j, width) + offset;
-        Vec a[kVectors];
-        std::memcpy(a, acc, sizeof a);
-        for (int r = 0; r < count; ++r)
-            for (int q = 0; q < kVectors; ++q)
-                a[q] = a[q] + w[r][q] * column[r];
-        std::memcpy(acc, a, sizeof a);
+    const int count = KC > 0 ? KC : components;
+    const int rowCount = kRows > 0 ? kRows : rows;
+    int j = 0;
+    for (; j + kBlockRows <= bins; j += kBlockRows) {
+        Vec8 v[kBlockRows];
+        for (int r = 0; r < rowCount; ++r)
+            v[r] = load(vs + r * rowStride + j);
+        for (int k = 0; k < count; ++k) {
+            double* acc = numeratorH + at(k, stride) + j;
+            Vec8 a = load(acc);
+            for (int r = 0; r < rowCount; ++r)
+                a = a + v[r] * newW[at(r, components) + k];
+            store(acc, a);
+        }
     }
+    for (; j < bins; ++j)
+        for (int k = 0; k < count; ++k) {
+            double& acc = numeratorH[at(k, stride) + j];
+            for (int r = 0; r < rowCount; ++r)
+                acc = acc + newW[at(r, components) + k] * vs[r * rowStride + j];
+        }
 }
 
-template <typename Vec, int kVectors>
-void numeratorBlockOf(const double* panel, const double* newW, int rows, int bins, int width, int offset,
-                      double* numeratorHt)
+template <int KC>
+void numeratorRowsFor(const double* vs, std::ptrdiff_t rowStride, int rows, const double* newW, int components,
+                      int bins, int stride, double* numeratorH)
 {
     if (rows == kBlockRows)
-        numeratorBlock<Vec, kVectors, kBlockRows>(panel, newW, rows, bins, width, offset, numeratorHt);
+        numeratorRowsOf<KC, kBlockRows>(vs, rowStride, rows, newW, components, bins, stride, numeratorH);
     else
-        numeratorBlock<Vec, kVectors, 0>(panel, newW, rows, bins, width, offset, numeratorHt);
+        numeratorRowsOf<KC, 0>(vs, rowStride, rows, newW, components, bins, stride, numeratorH);
 }
 
 }  // namespace
@@ -217,25 +228,16 @@ void objectiveRow(const double* vi, const double* wi, const double* h, int compo
     }
 }
 
-int numeratorWidth(int components)
+void blockNumerator(const double* vs, std::ptrdiff_t rowStride, int rows, const double* newW, int components,
+                    int bins, int stride, double* numeratorH)
 {
-    return components <= 4 ? 4 : (components + 7) / 8 * 8;
-}
-
-void blockNumerator(const double* panel, const double* newW, int rows, int bins, int width, double* numeratorHt)
-{
-    if (width == 4) {
-        numeratorBlockOf<Vec4, 1>(panel, newW, rows, bins, width, 0, numeratorHt);
-        return;
-    }
-    // Up to four vectors of eight components per pass over the panel.
-    for (int offset = 0; offset < width; offset += 32) {
-        switch (std::min(4, (width - offset) / 8)) {
-        case 1: numeratorBlockOf<Vec8, 1>(panel, newW, rows, bins, width, offset, numeratorHt); break;
-        case 2: numeratorBlockOf<Vec8, 2>(panel, newW, rows, bins, width, offset, numeratorHt); break;
-        case 3: numeratorBlockOf<Vec8, 3>(panel, newW, rows, bins, width, offset, numeratorHt); break;
-        default: numeratorBlockOf<Vec8, 4>(panel, newW, rows, bins, width, offset, numeratorHt); break;
-        }
+    switch (components) {
+    case 0: break;
+    case 1: numeratorRowsFor<1>(vs, rowStride, rows, newW, components, bins, stride, numeratorH); break;
+    case 2: numeratorRowsFor<2>(vs, rowStride, rows, newW, components, bins, stride, numeratorH); break;
+    case 3: numeratorRowsFor<3>(vs, rowStride, rows, newW, components, bins, stride, numeratorH); break;
+    case 4: numeratorRowsFor<4>(vs, rowStride, rows, newW, components, bins, stride, numeratorH); break;
+    default: numeratorRowsFor<0>(vs, rowStride, rows, newW, components, bins, stride, numeratorH); break;
     }
 }
 

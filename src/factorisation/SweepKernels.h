@@ -8,6 +8,8 @@
 // block, or eight neighbouring columns of one row), so the results are the
 // plain path's to the last bit.
 
+#include <cstddef>
+
 namespace tessavo {
 
 // Rows are updated in blocks of this many, one per vector lane.
@@ -31,14 +33,11 @@ void blockProducts(const double* panel, const double* ht, int padded, int bins, 
 void objectiveRow(const double* vi, const double* wi, const double* h, int components, int bins, int stride,
                   double& sum);
 
-// Wᵀ·V is kept transposed, numeratorHt[j·width + k], with rows of
-// numeratorWidth(K) entries (the lanes past K stay 0.0).
-int numeratorWidth(int components);
-
-// numeratorHt gains the terms of one block's rows, in increasing row order:
-// numeratorHt[j·width + k] += newW[r·width + k] · V[first + r][j] for
-// r = 0 … rows − 1, with the panel as for blockProducts. newW holds the
-// block's new weights with rows of width entries, zero past K.
-void blockNumerator(const double* panel, const double* newW, int rows, int bins, int width, double* numeratorHt);
+// numeratorH gains the terms of Wᵀ·V for one block's rows, in increasing
+// row order: numeratorH[k·stride + j] += newW[r·K + k] · V[first + r][j] for
+// r = 0 … rows − 1, where vs points at V's row `first` and rows are
+// rowStride apart.
+void blockNumerator(const double* vs, std::ptrdiff_t rowStride, int rows, const double* newW, int components,
+                    int bins, int stride, double* numeratorH);
 
 }  // namespace tessavo
