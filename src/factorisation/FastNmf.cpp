@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <thread>
 
 namespace tessavo {
 
@@ -49,18 +48,13 @@ FastNmf::FastNmf(const Matrix& v, const Matrix& w, const Matrix& h, int threads)
     weights_.assign(at(components_, kBlockRows), 0.0);
     den_.assign(weights_.size(), 0.0);
     num_.assign(weights_.size(), 0.0);
-    products_.assign(at(kScratchColumns, kBlockRows), 0.0);
-
-    // Rows past the end of the last block stay 0.0; their lanes are computed
-    // and never used.
-    panels_.assign(at(blocks_, bins_) * kBlockRows, 0.0);
-    for (int i = 0; i < frames_; ++i) {
-        double* panel = panels_.data() + at(i / kBlockRows, bins_) * kBlockRows + i % kBlockRows;
-        const double* vi = v_[i];
-        for (int j = 0; j < bins_; ++j)
-            panel[at(j, kBlockRows)] = vi[j];
-    }
+    products_.assign(2 * at(kScratchColumns, kBlockRows), 0.0);
+    zeroRow_.assign(static_cast<std::size_t>(bins_), 0.0);
+    if (threads_ > 1 && components_ > 0)
+        worker_ = std::make_unique<PassWorker>([this] { updateAllBlocks(); });
 }
+
+FastNmf::~FastNmf() = default;
 
 Matrix FastNmf::toMatrix(const std::vector<double>& w) const
 {
@@ -76,8 +70,16 @@ void FastNmf::updateBlock(int block)
     for (int k = 0; k < components_; ++k)
         for (int r = 0; r < kBlockRows; ++r)
             weights_[at(k, kBlockRows) + r] = r < rows ? w_[at(first + r, components_) + k] : 0.0;
-    blockProducts(panels_.data() + at(block, bins_) * kBlockRows, ht_.data(), components_, bins_, components_,
-                  weights_.data(), products_.data(), den_.data(), num_.data());
+    // Rows past the end of V read as zeros; their lanes are computed and
+    // never used.
+    const double* rowsOfV[kBlockRows];
+    const double* nextRows[kBlockRows];
+    for (int r = 0; r < kBlockRows; ++r) {
+        rowsOfV[r] = r < rows ? v_[first + r] : zeroRow_.data();
+        nextRows[r] = first + kBlockRows + r < frames_ ? v_[first + kBlockRows + r] : zeroRow_.data();
+    }
+    blockProducts(rowsOfV, nextRows, ht_.data(), bins_, components_, weights_.data(), products_.data(), den_.data(),
+                  num_.data());
 
     for (int r = 0; r < rows; ++r) {
         // W[i][k] = (N × W) / (ε + D), the product rounded before the division.
@@ -126,16 +128,20 @@ void FastNmf::runningSum(int first, int end, double& sum) const
         objectiveRow(v_[i], w_.data() + at(i, components_), hRows_.data(), components_, bins_, stride_, sum);
 }
 
+void FastNmf::updateAllBlocks()
+{
+    for (int block = 0; block < blocks_; ++block)
+        updateBlock(block);
+}
+
 void FastNmf::sweepTwoThreads(double& sum)
 {
-    // The second thread forms the new W and the sums for the new H; this one
-    // runs the objective's running sum. Neither waits for the other.
-    std::thread worker([this] {
-        for (int block = 0; block < blocks_; ++block)
-            updateBlock(block);
-    });
+    // The worker forms the new W and the sums for the new H while this thread
+    // runs the objective's running sum. Neither needs anything from the
+    // other until both are done.
+    worker_->start();
     runningSum(0, frames_, sum);
-    worker.join();
+    worker_->wait();
 }
 
 double FastNmf::step()
@@ -149,7 +155,7 @@ double FastNmf::step()
     std::fill(gram_.begin(), gram_.end(), 0.0);
 
     double sum = 0.0;
-    if (threads_ == 1 || components_ == 0)
+    if (!worker_)
         sweepOneThread(sum);
     else
         sweepTwoThreads(sum);

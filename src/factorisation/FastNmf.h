@@ -24,6 +24,9 @@
 // frames × bins size is allocated after that.
 
 #include "factorisation/Matrix.h"
+#include "factorisation/PassWorker.h"
+
+#include <memory>
 
 #include <vector>
 
@@ -34,6 +37,7 @@ public:
     // Starts from copies of w (F × K) and h (K × B) for v (F × B); threads is
     // the number of threads to use (at least 1).
     FastNmf(const Matrix& v, const Matrix& w, const Matrix& h, int threads);
+    ~FastNmf();
     FastNmf(const FastNmf&) = delete;
     FastNmf& operator=(const FastNmf&) = delete;
 
@@ -53,6 +57,7 @@ private:
     void runningSum(int first, int end, double& sum) const;
     void sweepOneThread(double& sum);
     void sweepTwoThreads(double& sum);
+    void updateAllBlocks();
     void finishH();
 
     Matrix v_;
@@ -65,12 +70,14 @@ private:
     Matrix h_, previousH_, nextH_;                // K × B
     std::vector<double> ht_;                      // B × K: Hᵀ of the current H
     std::vector<double> hRows_;                   // K × stride: the current H
-    std::vector<double> panels_;                  // V block by block: [block][j][row in block]
+    std::vector<double> zeroRow_;                 // B zeros: the rows past V's end in the last block
     std::vector<double> numeratorH_;              // K × stride: Wᵀ·V of the new W
     std::vector<double> gram_;                    // K × K: Wᵀ·W of the new W
     // The update's working space for one block: old weights, (W·H)·Hᵀ and
     // V·Hᵀ (K × kBlockRows each), and a chunk of W·H.
     std::vector<double> weights_, den_, num_, products_;
+
+    std::unique_ptr<PassWorker> worker_;   // forms the new W and H; last, so it stops first
 };
 
 }  // namespace tessavo

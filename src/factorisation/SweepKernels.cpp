@@ -79,19 +79,20 @@ TESSAVO_CLONES void denNumChunk(const double* products, const double* panel, con
     }
 }
 
-// blockProducts for up to four components: W·H, (W·H)·Hᵀ and V·Hᵀ in one
-// pass over the panel, the weights and the 2·KC sums in registers.
+// den and num continue their sums over the chunk's columns for up to four
+// components at once: W·H, (W·H)·Hᵀ and V·Hᵀ in one pass over the panel,
+// with the weights and the 2·KC sums in registers.
 template <int KC>
-TESSAVO_CLONES void fusedBlock(const double* panel, const double* ht, int bins, const double* weights, double* den,
-                               double* num)
+TESSAVO_CLONES void fusedChunk(const double* panel, const double* ht, int columns, const double* weights, double* den,
+                               double* num, const double* const ahead[kBlockRows])
 {
     Vec8 w[KC], d[KC], n[KC];
     for (int c = 0; c < KC; ++c) {
         w[c] = load(weights + at(c, kBlockRows));
-        d[c] = Vec8{};
-        n[c] = Vec8{};
+        d[c] = load(den + at(c, kBlockRows));
+        n[c] = load(num + at(c, kBlockRows));
     }
-    for (int j = 0; j < bins; ++j) {
+    for (int j = 0; j < columns; ++j) {
         const double* row = ht + at(j, KC);
         Vec8 p = {};
         for (int c = 0; c < KC; ++c)
@@ -101,11 +102,54 @@ TESSAVO_CLONES void fusedBlock(const double* panel, const double* ht, int bins, 
             d[c] = d[c] + p * row[c];
             n[c] = n[c] + v * row[c];
         }
+        // One cache line of the next chunk's rows per column: they arrive
+        // while this chunk is computed.
+        __builtin_prefetch(ahead[j % kBlockRows] + j / kBlockRows * kBlockRows);
     }
     for (int c = 0; c < KC; ++c) {
         store(den + at(c, kBlockRows), d[c]);
         store(num + at(c, kBlockRows), n[c]);
     }
+}
+
+typedef long long Index8 __attribute__((vector_size(64)));
+
+template <long long a, long long b, long long c, long long d, long long e, long long f, long long g, long long h>
+__attribute__((always_inline)) inline Vec8 pick(Vec8 x, Vec8 y)
+{
+    return __builtin_shuffle(x, y, Index8{a, b, c, d, e, f, g, h});
+}
+
+// panel[j·8 + r] = rows[r][first + j] for the chunk's columns: eight
+// columns at a time, by the usual three rounds of two-vector shuffles.
+TESSAVO_CLONES void transposeChunk(const double* const rows[kBlockRows], int first, int columns, double* panel)
+{
+    int j = 0;
+    for (; j + kBlockRows <= columns; j += kBlockRows) {
+        Vec8 r[kBlockRows];
+        for (int q = 0; q < kBlockRows; ++q) {
+            r[q] = load(rows[q] + first + j);
+        }
+        Vec8 t[kBlockRows], u[kBlockRows];
+        for (int q = 0; q < kBlockRows; q += 2) {
+            t[q] = pick<0, 8, 2, 10, 4, 12, 6, 14>(r[q], r[q + 1]);
+            t[q + 1] = pick<1, 9, 3, 11, 5, 13, 7, 15>(r[q], r[q + 1]);
+        }
+        for (int q = 0; q < kBlockRows; q += 4) {
+            u[q] = pick<0, 1, 8, 9, 4, 5, 12, 13>(t[q], t[q + 2]);
+            u[q + 1] = pick<0, 1, 8, 9, 4, 5, 12, 13>(t[q + 1], t[q + 3]);
+            u[q + 2] = pick<2, 3, 10, 11, 6, 7, 14, 15>(t[q], t[q + 2]);
+            u[q + 3] = pick<2, 3, 10, 11, 6, 7, 14, 15>(t[q + 1], t[q + 3]);
+        }
+        double* out = panel + at(j, kBlockRows);
+        for (int q = 0; q < 4; ++q) {
+            store(out + at(q, kBlockRows), pick<0, 1, 2, 3, 8, 9, 10, 11>(u[q], u[q + 4]));
+            store(out + at(q + 4, kBlockRows), pick<4, 5, 6, 7, 12, 13, 14, 15>(u[q], u[q + 4]));
+        }
+    }
+    for (; j < columns; ++j)
+        for (int q = 0; q < kBlockRows; ++q)
+            panel[at(j, kBlockRows) + q] = rows[q][first + j];
 }
 
 // How far ahead of the running sum V is fetched, in doubles: past the end of
@@ -153,8 +197,9 @@ TESSAVO_CLONES void numeratorRowsOf(const double* vs, std::ptrdiff_t rowStride, 
     int j = 0;
     for (; j + kBlockRows <= bins; j += kBlockRows) {
         Vec8 v[kBlockRows];
-        for (int r = 0; r < rowCount; ++r)
+        for (int r = 0; r < rowCount; ++r) {
             v[r] = load(vs + r * rowStride + j);
+        }
         for (int k = 0; k < count; ++k) {
             double* acc = numeratorH + at(k, stride) + j;
             Vec8 a = load(acc);
@@ -183,30 +228,36 @@ void numeratorRowsFor(const double* vs, std::ptrdiff_t rowStride, int rows, cons
 
 }  // namespace
 
-void blockProducts(const double* panel, const double* ht, int padded, int bins, int components,
-                   const double* weights, double* scratch, double* den, double* num)
+void blockProducts(const double* const rows[kBlockRows], const double* const next[kBlockRows], const double* ht,
+                   int bins, int components, const double* weights, double* scratch, double* den, double* num)
 {
-    switch (components) {
-    case 0: return;
-    case 1: fusedBlock<1>(panel, ht, bins, weights, den, num); return;
-    case 2: fusedBlock<2>(panel, ht, bins, weights, den, num); return;
-    case 3: fusedBlock<3>(panel, ht, bins, weights, den, num); return;
-    case 4: fusedBlock<4>(panel, ht, bins, weights, den, num); return;
-    default: break;
-    }
     std::fill(den, den + at(components, kBlockRows), 0.0);
     std::fill(num, num + at(components, kBlockRows), 0.0);
+    if (components == 0)
+        return;
+    double* panel = scratch;
+    double* products = scratch + at(kScratchColumns, kBlockRows);
     for (int first = 0; first < bins; first += kScratchColumns) {
         const int columns = std::min(kScratchColumns, bins - first);
-        const double* htChunk = ht + at(first, padded);
-        const double* panelChunk = panel + at(first, kBlockRows);
-        productChunk<0>(htChunk, padded, components, weights, columns, scratch);
+        const double* htChunk = ht + at(first, components);
+        transposeChunk(rows, first, columns, panel);
+        const double* ahead[kBlockRows];
+        for (int r = 0; r < kBlockRows; ++r)
+            ahead[r] = first + kScratchColumns < bins ? rows[r] + first + kScratchColumns : next[r];
+        switch (components) {
+        case 1: fusedChunk<1>(panel, htChunk, columns, weights, den, num, ahead); continue;
+        case 2: fusedChunk<2>(panel, htChunk, columns, weights, den, num, ahead); continue;
+        case 3: fusedChunk<3>(panel, htChunk, columns, weights, den, num, ahead); continue;
+        case 4: fusedChunk<4>(panel, htChunk, columns, weights, den, num, ahead); continue;
+        default: break;
+        }
+        productChunk<0>(htChunk, components, components, weights, columns, products);
         for (int offset = 0; offset < components; offset += 4) {
             switch (std::min(4, components - offset)) {
-            case 1: denNumChunk<1>(scratch, panelChunk, htChunk, padded, offset, columns, den, num); break;
-            case 2: denNumChunk<2>(scratch, panelChunk, htChunk, padded, offset, columns, den, num); break;
-            case 3: denNumChunk<3>(scratch, panelChunk, htChunk, padded, offset, columns, den, num); break;
-            default: denNumChunk<4>(scratch, panelChunk, htChunk, padded, offset, columns, den, num); break;
+            case 1: denNumChunk<1>(products, panel, htChunk, components, offset, columns, den, num); break;
+            case 2: denNumChunk<2>(products, panel, htChunk, components, offset, columns, den, num); break;
+            case 3: denNumChunk<3>(products, panel, htChunk, components, offset, columns, den, num); break;
+            default: denNumChunk<4>(products, panel, htChunk, components, offset, columns, den, num); break;
             }
         }
     }

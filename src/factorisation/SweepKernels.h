@@ -15,16 +15,20 @@ namespace tessavo {
 // Rows are updated in blocks of this many, one per vector lane.
 constexpr int kBlockRows = 8;
 
-// For one block of kBlockRows rows, with V's block stored column by column
-// (panel[j·8 + r] = V[first + r][j]) and the block's old weights likewise
+// For one block of kBlockRows rows of V (rows[r], a row of zeros for rows
+// past the end of V), with the block's old weights stored column by column
 // (weights[k·8 + r] = W[first + r][k], zero for rows past the end):
 //   den[k·8 + r] = Σj (W·H)[first + r][j] · H[k][j]
 //   num[k·8 + r] = Σj V[first + r][j] · H[k][j]
-// ht is Hᵀ with rows of `padded` entries; scratch holds kScratchColumns × 8
-// doubles.
+// ht is Hᵀ (bins × K). The rows are turned into columns a chunk at a time in
+// scratch, which holds 2 · kScratchColumns · kBlockRows doubles, so that one
+// vector holds one column of the block and each lane one row's sums.
 constexpr int kScratchColumns = 256;
-void blockProducts(const double* panel, const double* ht, int padded, int bins, int components,
-                   const double* weights, double* scratch, double* den, double* num);
+// next[r] are the rows of the block that comes next (any readable rows for
+// the last): their first chunk is fetched ahead while the last chunk of this
+// block is computed.
+void blockProducts(const double* const rows[kBlockRows], const double* const next[kBlockRows], const double* ht,
+                   int bins, int components, const double* weights, double* scratch, double* den, double* num);
 
 // The objective's running sum continues over row i of V: (V − W·H)[i][j]² in
 // increasing j, where wi is W's row i and h[k·stride + j] is H. A stride of
@@ -34,9 +38,9 @@ void objectiveRow(const double* vi, const double* wi, const double* h, int compo
                   double& sum);
 
 // numeratorH gains the terms of Wᵀ·V for one block's rows, in increasing
-// row order: numeratorH[k·stride + j] += newW[r·K + k] · V[first + r][j] for
-// r = 0 … rows − 1, where vs points at V's row `first` and rows are
-// rowStride apart.
+// row order: numeratorH[k·stride + j] += newW[r·K + k] · V[r][j] for
+// r = 0 … rows − 1, where vs points at the block's first row of V and rows
+// are rowStride apart.
 void blockNumerator(const double* vs, std::ptrdiff_t rowStride, int rows, const double* newW, int components,
                     int bins, int stride, double* numeratorH);
 
