@@ -3,12 +3,16 @@
 
 #include "factorisation/FastNmf.h"
 #include "factorisation/NmfFactoriser.h"
+#include "factorisation/PassWorker.h"
 
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <thread>
 
 using namespace tessavo;
 using tessavo::test::bits;
@@ -57,8 +61,12 @@ struct Shape {
 
 TEST(FastNmf, MatchesThePlainUpdatesBitForBit)
 {
-    const Shape shapes[] = {{1, 37, 2}, {23, 1, 3}, {9, 16, 0}, {12, 33, 1}, {17, 64, 2}, {7, 130, 3},
-                            {31, 45, 5}, {6, 19, 17}, {40, 257, 4}, {3, 5, 9}};
+    // Frames on both sides of the eight-row blocks, bins on both sides of the
+    // 256-column chunks and of the vector width, K on both sides of the
+    // specialised counts.
+    const Shape shapes[] = {{1, 37, 2},  {23, 1, 3},   {9, 16, 0},  {12, 33, 1}, {17, 64, 2},
+                            {7, 130, 3}, {31, 45, 5},  {6, 19, 17}, {40, 257, 4}, {3, 5, 9},
+                            {8, 8, 1},   {20, 600, 6}, {11, 521, 17}, {16, 264, 8}, {33, 256, 4}};
     for (const Shape& s : shapes) {
         for (int threads : {1, 2, 3}) {
             SCOPED_TRACE(::testing::Message() << s.frames << "x" << s.bins << " K=" << s.components
@@ -96,4 +104,40 @@ TEST(FastNmf, WorkedExampleObjectives)
     EXPECT_EQ(bits(fast.previousW()[0][0]), bits(1.3094135847964006));
     EXPECT_EQ(bits(fast.previousH()[0][1]), bits(1.4642371228568563));
     EXPECT_EQ(bits(fast.step()), bits(0.36596677254681553));
+}
+
+TEST(FastNmf, SameBitsWhenTheWorkerSleepsBetweenPasses)
+{
+    // Long pauses let the worker thread go to sleep between passes; it must
+    // wake for each one and finish it before step() returns.
+    const Matrix v = magnitudes(19, 70, 7);
+    NmfFactoriser plain(v, 3);
+    FastNmf fast(v, plain.w(), plain.h(), 2);
+    for (int pass = 0; pass < 6; ++pass) {
+        if (pass % 2 == 1)
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        ASSERT_EQ(bits(fast.step()), bits(objective(v, plain.w(), plain.h()))) << "pass " << pass;
+        plain.updateW();
+        plain.updateH();
+        ASSERT_TRUE(sameBits(fast.w(), plain.w())) << "pass " << pass;
+        ASSERT_TRUE(sameBits(fast.h(), plain.h())) << "pass " << pass;
+    }
+    // A factoriser that never steps stops its worker cleanly too.
+    FastNmf unused(v, plain.w(), plain.h(), 2);
+}
+
+TEST(PassWorker, RunsTheTaskOncePerStartAndFinishesBeforeWaitReturns)
+{
+    int runs = 0;  // written by the worker only, read after wait()
+    {
+        PassWorker worker([&runs] { ++runs; });
+        for (int i = 1; i <= 500; ++i) {
+            worker.start();
+            worker.wait();
+            ASSERT_EQ(runs, i);
+            if (i % 100 == 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    EXPECT_EQ(runs, 500);
 }

@@ -11,23 +11,23 @@
 //   step() returns the objective of the factors it starts from, and finishes
 //   one update pair ahead of it; the factors the objective belongs to stay
 //   available as previousW() and previousH();
-// - the new W is formed eight rows at a time from a copy of V stored block
-//   by block, column by column, so that one vector holds one column of the
-//   block: W·H, (W·H)·Hᵀ and V·Hᵀ then run across rows, each lane its own
-//   row's sums, and W·H is never stored whole; the block's terms of Wᵀ·V for
-//   the new W follow at once, from V's rows;
+// - the new W is formed eight rows at a time: a chunk of the block's rows of
+//   V at a time is turned into columns, so that one vector holds one column
+//   of the block, and W·H, (W·H)·Hᵀ and V·Hᵀ run across rows, each lane its
+//   own row's sums; W·H is never stored whole. The block's terms of Wᵀ·V for
+//   the new W follow at once, from the same rows, still in cache;
 // - the objective's running sum forms each row of W·H as it goes;
-// - with two or more threads the new W and H are formed on a second thread
+// - with two or more threads the new W and H are formed on a worker thread
 //   while the calling thread runs the running sum: the two share nothing
-//   until the end of the pass. Two threads are all it uses.
-// The block copy of V is made once, at construction; nothing of
-// frames × bins size is allocated after that.
+//   until the end of the pass. Two threads are all it uses. The worker stays
+//   for the factoriser's lifetime, so that no pass waits for a thread to
+//   start.
+// Nothing of frames × bins size is allocated, here or in a pass.
 
 #include "factorisation/Matrix.h"
 #include "factorisation/PassWorker.h"
 
 #include <memory>
-
 #include <vector>
 
 namespace tessavo {

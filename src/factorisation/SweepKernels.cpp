@@ -112,12 +112,16 @@ TESSAVO_CLONES void fusedChunk(const double* panel, const double* ht, int column
     }
 }
 
-typedef long long Index8 __attribute__((vector_size(64)));
-
-template <long long a, long long b, long long c, long long d, long long e, long long f, long long g, long long h>
+// Lanes of x (0-7) and y (8-15) in the order given.
+template <int a, int b, int c, int d, int e, int f, int g, int h>
 __attribute__((always_inline)) inline Vec8 pick(Vec8 x, Vec8 y)
 {
+#if defined(__clang__)
+    return __builtin_shufflevector(x, y, a, b, c, d, e, f, g, h);
+#else
+    typedef long long Index8 __attribute__((vector_size(64)));
     return __builtin_shuffle(x, y, Index8{a, b, c, d, e, f, g, h});
+#endif
 }
 
 // panel[j·8 + r] = rows[r][first + j] for the chunk's columns: eight
