@@ -79,39 +79,6 @@ TESSAVO_CLONES void denNumChunk(const double* products, const double* panel, con
     }
 }
 
-// den and num continue their sums over the chunk's columns for up to four
-// components at once: W·H, (W·H)·Hᵀ and V·Hᵀ in one pass over the panel,
-// with the weights and the 2·KC sums in registers.
-template <int KC>
-TESSAVO_CLONES void fusedChunk(const double* panel, const double* ht, int columns, const double* weights, double* den,
-                               double* num, const double* const ahead[kBlockRows])
-{
-    Vec8 w[KC], d[KC], n[KC];
-    for (int c = 0; c < KC; ++c) {
-        w[c] = load(weights + at(c, kBlockRows));
-        d[c] = load(den + at(c, kBlockRows));
-        n[c] = load(num + at(c, kBlockRows));
-    }
-    for (int j = 0; j < columns; ++j) {
-        const double* row = ht + at(j, KC);
-        Vec8 p = {};
-        for (int c = 0; c < KC; ++c)
-            p = p + w[c] * row[c];
-        const Vec8 v = load(panel + at(j, kBlockRows));
-        for (int c = 0; c < KC; ++c) {
-            d[c] = d[c] + p * row[c];
-            n[c] = n[c] + v * row[c];
-        }
-        // One cache line of the next chunk's rows per column: they arrive
-        // while this chunk is computed.
-        __builtin_prefetch(ahead[j % kBlockRows] + j / kBlockRows * kBlockRows);
-    }
-    for (int c = 0; c < KC; ++c) {
-        store(den + at(c, kBlockRows), d[c]);
-        store(num + at(c, kBlockRows), n[c]);
-    }
-}
-
 // Lanes of x (0-7) and y (8-15) in the order given.
 template <int a, int b, int c, int d, int e, int f, int g, int h>
 __attribute__((always_inline)) inline Vec8 pick(Vec8 x, Vec8 y)
@@ -124,36 +91,102 @@ __attribute__((always_inline)) inline Vec8 pick(Vec8 x, Vec8 y)
 #endif
 }
 
-// panel[j·8 + r] = rows[r][first + j] for the chunk's columns: eight
-// columns at a time, by the usual three rounds of two-vector shuffles.
+// columns[q][r] = rows[r][first + j + q]: eight rows of eight values turned
+// into eight columns by three rounds of two-vector shuffles (pairs of
+// values, then 128-bit quarters), all of kinds the processor does in one
+// step.
+__attribute__((always_inline)) inline void transposeEight(const double* const rows[kBlockRows], int at,
+                                                          Vec8 columns[kBlockRows])
+{
+    Vec8 r[kBlockRows], t[kBlockRows], u[kBlockRows];
+    for (int q = 0; q < kBlockRows; ++q)
+        r[q] = load(rows[q] + at);
+    for (int q = 0; q < kBlockRows; q += 2) {
+        t[q] = pick<0, 8, 2, 10, 4, 12, 6, 14>(r[q], r[q + 1]);
+        t[q + 1] = pick<1, 9, 3, 11, 5, 13, 7, 15>(r[q], r[q + 1]);
+    }
+    // u[c] holds columns c and c + 4 of four rows, a quarter per pair of rows.
+    for (int q = 0; q < kBlockRows; q += 4) {
+        u[q] = pick<0, 1, 4, 5, 8, 9, 12, 13>(t[q], t[q + 2]);
+        u[q + 1] = pick<0, 1, 4, 5, 8, 9, 12, 13>(t[q + 1], t[q + 3]);
+        u[q + 2] = pick<2, 3, 6, 7, 10, 11, 14, 15>(t[q], t[q + 2]);
+        u[q + 3] = pick<2, 3, 6, 7, 10, 11, 14, 15>(t[q + 1], t[q + 3]);
+    }
+    for (int c = 0; c < 4; ++c) {
+        columns[c] = pick<0, 1, 4, 5, 8, 9, 12, 13>(u[c], u[c + 4]);
+        columns[c + 4] = pick<2, 3, 6, 7, 10, 11, 14, 15>(u[c], u[c + 4]);
+    }
+}
+
+// Column j of the block (eight rows) gathered one value at a time.
+__attribute__((always_inline)) inline Vec8 gatherColumn(const double* const rows[kBlockRows], int at)
+{
+    Vec8 column;
+    for (int r = 0; r < kBlockRows; ++r)
+        column[r] = rows[r][at];
+    return column;
+}
+
+// panel[j·8 + r] = rows[r][first + j] for the chunk's columns.
 TESSAVO_CLONES void transposeChunk(const double* const rows[kBlockRows], int first, int columns, double* panel)
 {
     int j = 0;
     for (; j + kBlockRows <= columns; j += kBlockRows) {
-        Vec8 r[kBlockRows];
-        for (int q = 0; q < kBlockRows; ++q) {
-            r[q] = load(rows[q] + first + j);
-        }
-        Vec8 t[kBlockRows], u[kBlockRows];
-        for (int q = 0; q < kBlockRows; q += 2) {
-            t[q] = pick<0, 8, 2, 10, 4, 12, 6, 14>(r[q], r[q + 1]);
-            t[q + 1] = pick<1, 9, 3, 11, 5, 13, 7, 15>(r[q], r[q + 1]);
-        }
-        for (int q = 0; q < kBlockRows; q += 4) {
-            u[q] = pick<0, 1, 8, 9, 4, 5, 12, 13>(t[q], t[q + 2]);
-            u[q + 1] = pick<0, 1, 8, 9, 4, 5, 12, 13>(t[q + 1], t[q + 3]);
-            u[q + 2] = pick<2, 3, 10, 11, 6, 7, 14, 15>(t[q], t[q + 2]);
-            u[q + 3] = pick<2, 3, 10, 11, 6, 7, 14, 15>(t[q + 1], t[q + 3]);
-        }
-        double* out = panel + at(j, kBlockRows);
-        for (int q = 0; q < 4; ++q) {
-            store(out + at(q, kBlockRows), pick<0, 1, 2, 3, 8, 9, 10, 11>(u[q], u[q + 4]));
-            store(out + at(q + 4, kBlockRows), pick<4, 5, 6, 7, 12, 13, 14, 15>(u[q], u[q + 4]));
-        }
+        Vec8 c[kBlockRows];
+        transposeEight(rows, first + j, c);
+        for (int q = 0; q < kBlockRows; ++q)
+            store(panel + at(j + q, kBlockRows), c[q]);
     }
     for (; j < columns; ++j)
+        store(panel + at(j, kBlockRows), gatherColumn(rows, first + j));
+}
+
+// One column of the block: p = (W·H)[·][j] across the rows, then den and
+// num gain p · H[k][j] and V[·][j] · H[k][j].
+template <int KC>
+__attribute__((always_inline)) inline void fusedColumn(Vec8 v, const double* row, const Vec8 w[KC], Vec8 d[KC],
+                                                       Vec8 n[KC])
+{
+    Vec8 p = {};
+    for (int c = 0; c < KC; ++c)
+        p = p + w[c] * row[c];
+    for (int c = 0; c < KC; ++c) {
+        d[c] = d[c] + p * row[c];
+        n[c] = n[c] + v * row[c];
+    }
+}
+
+// den and num continue their sums over a chunk of columns for up to four
+// components at once: the rows are turned into columns in registers, and
+// W·H, (W·H)·Hᵀ and V·Hᵀ go in one pass, with the weights and the 2·KC sums
+// in registers too.
+template <int KC>
+TESSAVO_CLONES void fusedChunk(const double* const rows[kBlockRows], int first, int columns, const double* ht,
+                               const double* weights, double* den, double* num, const double* const ahead[kBlockRows])
+{
+    Vec8 w[KC], d[KC], n[KC];
+    for (int c = 0; c < KC; ++c) {
+        w[c] = load(weights + at(c, kBlockRows));
+        d[c] = load(den + at(c, kBlockRows));
+        n[c] = load(num + at(c, kBlockRows));
+    }
+    int j = 0;
+    for (; j + kBlockRows <= columns; j += kBlockRows) {
+        Vec8 v[kBlockRows];
+        transposeEight(rows, first + j, v);
         for (int q = 0; q < kBlockRows; ++q)
-            panel[at(j, kBlockRows) + q] = rows[q][first + j];
+            fusedColumn<KC>(v[q], ht + at(j + q, KC), w, d, n);
+        // A cache line of each of the next chunk's rows: they arrive while
+        // this chunk is computed.
+        for (int r = 0; r < kBlockRows; ++r)
+            __builtin_prefetch(ahead[r] + j);
+    }
+    for (; j < columns; ++j)
+        fusedColumn<KC>(gatherColumn(rows, first + j), ht + at(j, KC), w, d, n);
+    for (int c = 0; c < KC; ++c) {
+        store(den + at(c, kBlockRows), d[c]);
+        store(num + at(c, kBlockRows), n[c]);
+    }
 }
 
 // How far ahead of the running sum V is fetched, in doubles: past the end of
@@ -244,17 +277,17 @@ void blockProducts(const double* const rows[kBlockRows], const double* const nex
     for (int first = 0; first < bins; first += kScratchColumns) {
         const int columns = std::min(kScratchColumns, bins - first);
         const double* htChunk = ht + at(first, components);
-        transposeChunk(rows, first, columns, panel);
         const double* ahead[kBlockRows];
         for (int r = 0; r < kBlockRows; ++r)
             ahead[r] = first + kScratchColumns < bins ? rows[r] + first + kScratchColumns : next[r];
         switch (components) {
-        case 1: fusedChunk<1>(panel, htChunk, columns, weights, den, num, ahead); continue;
-        case 2: fusedChunk<2>(panel, htChunk, columns, weights, den, num, ahead); continue;
-        case 3: fusedChunk<3>(panel, htChunk, columns, weights, den, num, ahead); continue;
-        case 4: fusedChunk<4>(panel, htChunk, columns, weights, den, num, ahead); continue;
+        case 1: fusedChunk<1>(rows, first, columns, htChunk, weights, den, num, ahead); continue;
+        case 2: fusedChunk<2>(rows, first, columns, htChunk, weights, den, num, ahead); continue;
+        case 3: fusedChunk<3>(rows, first, columns, htChunk, weights, den, num, ahead); continue;
+        case 4: fusedChunk<4>(rows, first, columns, htChunk, weights, den, num, ahead); continue;
         default: break;
         }
+        transposeChunk(rows, first, columns, panel);
         productChunk<0>(htChunk, components, components, weights, columns, products);
         for (int offset = 0; offset < components; offset += 4) {
             switch (std::min(4, components - offset)) {
