@@ -231,17 +231,25 @@ TESSAVO_CLONES void numeratorRowsOf(const double* vs, std::ptrdiff_t rowStride, 
 {
     const int count = KC > 0 ? KC : components;
     const int rowCount = kRows > 0 ? kRows : rows;
+    // With K known here the weights are copied next to each other, so that
+    // each is read straight into its multiplication at a fixed offset.
+    double local[kBlockRows * (KC > 0 ? KC : 1)];
+    const double* w = newW;
+    if constexpr (KC > 0) {
+        std::copy(newW, newW + at(rowCount, KC), local);
+        w = local;
+    }
+    const int wStride = KC > 0 ? KC : components;
     int j = 0;
     for (; j + kBlockRows <= bins; j += kBlockRows) {
         Vec8 v[kBlockRows];
-        for (int r = 0; r < rowCount; ++r) {
+        for (int r = 0; r < rowCount; ++r)
             v[r] = load(vs + r * rowStride + j);
-        }
         for (int k = 0; k < count; ++k) {
             double* acc = numeratorH + at(k, stride) + j;
             Vec8 a = load(acc);
             for (int r = 0; r < rowCount; ++r)
-                a = a + v[r] * newW[at(r, components) + k];
+                a = a + v[r] * w[at(r, wStride) + k];
             store(acc, a);
         }
     }
@@ -249,7 +257,7 @@ TESSAVO_CLONES void numeratorRowsOf(const double* vs, std::ptrdiff_t rowStride, 
         for (int k = 0; k < count; ++k) {
             double& acc = numeratorH[at(k, stride) + j];
             for (int r = 0; r < rowCount; ++r)
-                acc = acc + newW[at(r, components) + k] * vs[r * rowStride + j];
+                acc = acc + w[at(r, wStride) + k] * vs[r * rowStride + j];
         }
 }
 
