@@ -1,20 +1,26 @@
 // One pass of the factorisation loop (updateW, updateH, objective) on
 // spectrogram-sized matrices: the fast path with all cores and with one, the
 // plain product-by-product path, and the serial floor that the objective's
-// single running sum imposes. Prints the ratios after the runs.
+// single running sum imposes. After the registered benchmarks (select them
+// with --benchmark_filter, or none with --benchmark_filter=none) it prints
+// the ratios from alternating samples; --rounds=N sets how many (0: none).
 
 #include "factorisation/FastNmf.h"
 #include "factorisation/NmfFactoriser.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstdint>
 #include <cstdio>
 #include <map>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 using namespace tessavo;
 
@@ -90,22 +96,15 @@ void BM_PlainPass(benchmark::State& state)
 
 // The objective's one running sum of d × d over every cell, in order, with
 // V and W·H already in memory: no pass can be faster than this chain.
+double serialFloor(const Matrix& v, const Matrix& product);
+
 void BM_SerialFloor(benchmark::State& state)
 {
     Problem& p = problem(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
                          static_cast<int>(state.range(2)));
     const Matrix product = matmul(p.plain->w(), p.plain->h());
-    const double* v = p.v.data();
-    const double* q = product.data();
-    const int n = p.v.size();
-    for (auto _ : state) {
-        double s = 0.0;
-        for (int i = 0; i < n; ++i) {
-            const double d = v[i] - q[i];
-            s = s + d * d;
-        }
-        benchmark::DoNotOptimize(s);
-    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(serialFloor(p.v, product));
 }
 
 void shapes(benchmark::internal::Benchmark* b)
@@ -119,43 +118,90 @@ BENCHMARK(BM_FastPass)->Apply(shapes)->UseRealTime();
 BENCHMARK(BM_FastPassOneThread)->Apply(shapes)->UseRealTime();
 BENCHMARK(BM_PlainPass)->Apply(shapes)->Iterations(2);
 
-// Keeps each run's time per iteration, to print the ratios at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& r : runs)
-            if (r.run_type == Run::RT_Iteration)
-                times[r.benchmark_name()] = r.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
+double serialFloor(const Matrix& v, const Matrix& product)
+{
+    const double* a = v.data();
+    const double* q = product.data();
+    const int n = v.size();
+    double s = 0.0;
+    for (int i = 0; i < n; ++i) {
+        const double d = a[i] - q[i];
+        s = s + d * d;
     }
-    std::map<std::string, double> times;
-};
+    return s;
+}
+
+template <typename F>
+double millisecondsOf(F&& f)
+{
+    const auto start = std::chrono::steady_clock::now();
+    benchmark::DoNotOptimize(f());
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+double median(std::vector<double> xs)
+{
+    std::sort(xs.begin(), xs.end());
+    const std::size_t n = xs.size();
+    return n % 2 == 1 ? xs[n / 2] : (xs[n / 2 - 1] + xs[n / 2]) / 2.0;
+}
+
+// On a shared virtual machine the speed of memory and of the second core
+// drifts by tens of percent from one second to the next. The ratios therefore
+// come from samples taken in turn (floor, pass, one-thread pass, floor, ...),
+// so that the drift touches all of them alike, and compare medians.
+void printRatios(int rounds)
+{
+    std::printf("\nratios from %d rounds of alternating samples, %d threads for the pass (medians, ms)\n",
+                rounds, allCores());
+    std::printf("%-13s %8s %8s %8s %9s %10s %10s\n", "shape", "floor", "pass", "1 thread", "plain", "pass/floor",
+                "plain/pass");
+    const int shapes[][3] = {{1264, 4096, 4}, {1264, 4096, 16}, {3877, 4096, 10}};
+    for (const auto& shape : shapes) {
+        Problem& p = problem(shape[0], shape[1], shape[2]);
+        const Matrix product = matmul(p.plain->w(), p.plain->h());
+        FastNmf fast(p.v, p.plain->w(), p.plain->h(), allCores());
+        FastNmf one(p.v, p.plain->w(), p.plain->h(), 1);
+        for (int i = 0; i < 10; ++i) {
+            fast.step();
+            one.step();
+        }
+        std::vector<double> floors, passes, singles, plains;
+        for (int r = 0; r < rounds; ++r) {
+            floors.push_back(millisecondsOf([&] { return serialFloor(p.v, product); }));
+            passes.push_back(millisecondsOf([&] { return fast.step(); }));
+            singles.push_back(millisecondsOf([&] { return one.step(); }));
+            if (r % 8 == 0)
+                plains.push_back(millisecondsOf([&] {
+                    p.plain->updateW();
+                    p.plain->updateH();
+                    return objective(p.v, p.plain->w(), p.plain->h());
+                }));
+        }
+        const double floor = median(floors), pass = median(passes), single = median(singles), plain = median(plains);
+        std::printf("%4d/%d/%-3d %8.2f %8.2f %8.2f %9.1f %10.2f %10.1f\n", shape[0], shape[1], shape[2], floor, pass,
+                    single, plain, pass / floor, plain / pass);
+    }
+}
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-
-    std::printf("\nthreads for BM_FastPass: %d\n", allCores());
-    for (const char* shape : {"1264/4096/4", "1264/4096/16", "3877/4096/10"}) {
-        auto time = [&](const char* name) {
-            auto it = reporter.times.find(std::string(name) + "/" + shape);
-            if (it == reporter.times.end())
-                it = reporter.times.find(std::string(name) + "/" + shape + "/real_time");
-            if (it == reporter.times.end())
-                it = reporter.times.find(std::string(name) + "/" + shape + "/iterations:2");
-            return it == reporter.times.end() ? NAN : it->second;
-        };
-        const double floor = time("BM_SerialFloor");
-        const double fast = time("BM_FastPass");
-        const double one = time("BM_FastPassOneThread");
-        const double plain = time("BM_PlainPass");
-        std::printf("%-13s pass/floor %.2f (one thread %.2f); plain/pass %.1f (one thread %.1f)\n", shape,
-                    fast / floor, one / floor, plain / fast, plain / one);
+    int rounds = 40;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]).rfind("--rounds=", 0) == 0)
+            rounds = std::max(0, std::atoi(argv[i] + 9));
+        else
+            argv[kept++] = argv[i];
     }
+    argc = kept;
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    if (rounds > 0)
+        printRatios(rounds);
     return 0;
 }
