@@ -66,7 +66,8 @@ TEST(FastNmf, MatchesThePlainUpdatesBitForBit)
     // specialised counts.
     const Shape shapes[] = {{1, 37, 2},  {23, 1, 3},   {9, 16, 0},  {12, 33, 1}, {17, 64, 2},
                             {7, 130, 3}, {31, 45, 5},  {6, 19, 17}, {40, 257, 4}, {3, 5, 9},
-                            {8, 8, 1},   {20, 600, 6}, {11, 521, 17}, {16, 264, 8}, {33, 256, 4}};
+                            {8, 8, 1},   {20, 600, 6}, {11, 521, 17}, {16, 264, 8}, {33, 256, 4},
+                            {64, 40, 17}, {57, 24, 12}};
     for (const Shape& s : shapes) {
         for (int threads : {1, 2, 3}) {
             SCOPED_TRACE(::testing::Message() << s.frames << "x" << s.bins << " K=" << s.components

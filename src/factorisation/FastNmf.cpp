@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 namespace tessavo {
 
@@ -22,6 +23,14 @@ int rowStride(int bins)
     return (lines % 2 == 0 ? lines + 1 : lines) * 8;
 }
 
+// Spins briefly, then yields, until counter reaches at least target.
+void waitFor(const std::atomic<int>& counter, int target)
+{
+    for (int spins = 0; counter.load(std::memory_order_acquire) < target; ++spins)
+        if (spins > 1024)
+            std::this_thread::yield();
+}
+
 }  // namespace
 
 FastNmf::FastNmf(const Matrix& v, const Matrix& w, const Matrix& h, int threads)
@@ -34,7 +43,9 @@ FastNmf::FastNmf(const Matrix& v, const Matrix& w, const Matrix& h, int threads)
       threads_(std::max(1, threads)),
       h_(h.rows(), h.cols()),
       previousH_(h.rows(), h.cols()),
-      nextH_(h.rows(), h.cols())
+      nextH_(h.rows(), h.cols()),
+      workerSpace_(w.cols()),
+      mainSpace_(w.cols())
 {
     w_.assign(w.data(), w.data() + w.size());
     previousW_ = w_;
@@ -45,13 +56,11 @@ FastNmf::FastNmf(const Matrix& v, const Matrix& w, const Matrix& h, int threads)
     hRows_.assign(at(components_, stride_), 0.0);
     numeratorH_.assign(at(components_, stride_), 0.0);
     gram_.assign(at(components_, components_), 0.0);
-    weights_.assign(at(components_, kBlockRows), 0.0);
-    den_.assign(weights_.size(), 0.0);
-    num_.assign(weights_.size(), 0.0);
-    products_.assign(2 * at(kScratchColumns, kBlockRows), 0.0);
     zeroRow_.assign(static_cast<std::size_t>(bins_), 0.0);
-    if (threads_ > 1 && components_ > 0)
+    if (threads_ > 1 && components_ > 0) {
+        ready_ = std::make_unique<std::atomic<int>[]>(static_cast<std::size_t>(blocks_));
         worker_ = std::make_unique<PassWorker>([this] { updateAllBlocks(); });
+    }
 }
 
 FastNmf::~FastNmf() = default;
@@ -63,13 +72,21 @@ Matrix FastNmf::toMatrix(const std::vector<double>& w) const
     return m;
 }
 
-void FastNmf::updateBlock(int block)
+FastNmf::BlockSpace::BlockSpace(int components)
+    : weights(at(components, kBlockRows), 0.0),
+      den(weights.size(), 0.0),
+      num(weights.size(), 0.0),
+      scratch(2 * at(kScratchColumns, kBlockRows), 0.0)
+{
+}
+
+void FastNmf::newWeights(int block, BlockSpace& space)
 {
     const int first = block * kBlockRows;
     const int rows = std::min(kBlockRows, frames_ - first);
     for (int k = 0; k < components_; ++k)
         for (int r = 0; r < kBlockRows; ++r)
-            weights_[at(k, kBlockRows) + r] = r < rows ? w_[at(first + r, components_) + k] : 0.0;
+            space.weights[at(k, kBlockRows) + r] = r < rows ? w_[at(first + r, components_) + k] : 0.0;
     // Rows past the end of V read as zeros; their lanes are computed and
     // never used.
     const double* rowsOfV[kBlockRows];
@@ -78,18 +95,27 @@ void FastNmf::updateBlock(int block)
         rowsOfV[r] = r < rows ? v_[first + r] : zeroRow_.data();
         nextRows[r] = first + kBlockRows + r < frames_ ? v_[first + kBlockRows + r] : zeroRow_.data();
     }
-    blockProducts(rowsOfV, nextRows, ht_.data(), bins_, components_, weights_.data(), products_.data(), den_.data(),
-                  num_.data());
+    blockProducts(rowsOfV, nextRows, ht_.data(), bins_, components_, space.weights.data(), space.scratch.data(),
+                  space.den.data(), space.num.data());
 
+    // W[i][k] = (N × W) / (ε + D), the product rounded before the division.
     for (int r = 0; r < rows; ++r) {
-        // W[i][k] = (N × W) / (ε + D), the product rounded before the division.
         const double* wi = w_.data() + at(first + r, components_);
         double* next = nextW_.data() + at(first + r, components_);
         for (int k = 0; k < components_; ++k) {
             const std::size_t lane = at(k, kBlockRows) + r;
-            next[k] = (num_[lane] * wi[k]) / (kNmfEpsilon + den_[lane]);
+            next[k] = (space.num[lane] * wi[k]) / (kNmfEpsilon + space.den[lane]);
         }
-        // Wᵀ·W of the new W, summed over rows in increasing order.
+    }
+}
+
+void FastNmf::addBlockTerms(int block)
+{
+    // Wᵀ·W and Wᵀ·V of the new W gain the block's rows, in increasing order.
+    const int first = block * kBlockRows;
+    const int rows = std::min(kBlockRows, frames_ - first);
+    for (int r = 0; r < rows; ++r) {
+        const double* next = nextW_.data() + at(first + r, components_);
         for (int k = 0; k < components_; ++k)
             for (int l = 0; l < components_; ++l)
                 gram_[at(k, components_) + l] += next[k] * next[l];
@@ -117,8 +143,10 @@ void FastNmf::finishH()
 
 void FastNmf::sweepOneThread(double& sum)
 {
-    for (int block = 0; block < blocks_; ++block)
-        updateBlock(block);
+    for (int block = 0; block < blocks_; ++block) {
+        newWeights(block, workerSpace_);
+        addBlockTerms(block);
+    }
     runningSum(0, frames_, sum);
 }
 
@@ -130,17 +158,47 @@ void FastNmf::runningSum(int first, int end, double& sum) const
 
 void FastNmf::updateAllBlocks()
 {
-    for (int block = 0; block < blocks_; ++block)
-        updateBlock(block);
+    // The sums for the new H take the blocks in order; the new weights of a
+    // block at the end may come from the calling thread instead.
+    for (int block = 0; block < blocks_; ++block) {
+        bool mine;
+        {
+            std::lock_guard<std::mutex> lock(claims_);
+            mine = block < back_;
+            if (mine)
+                front_ = block + 1;
+        }
+        if (mine)
+            newWeights(block, workerSpace_);
+        else
+            waitFor(ready_[block], 1);
+        addBlockTerms(block);
+    }
 }
 
 void FastNmf::sweepTwoThreads(double& sum)
 {
     // The worker forms the new W and the sums for the new H while this thread
-    // runs the objective's running sum. Neither needs anything from the
-    // other until both are done.
+    // runs the objective's running sum. When the sum is done first (many
+    // components), this thread forms the new weights of the last blocks that
+    // the worker has not reached yet.
+    front_ = 0;
+    back_ = blocks_;
+    for (int block = 0; block < blocks_; ++block)
+        ready_[block].store(0, std::memory_order_relaxed);
     worker_->start();
     runningSum(0, frames_, sum);
+    for (;;) {
+        int block;
+        {
+            std::lock_guard<std::mutex> lock(claims_);
+            if (back_ - 1 < front_)
+                break;
+            block = --back_;
+        }
+        newWeights(block, mainSpace_);
+        ready_[block].store(1, std::memory_order_release);
+    }
     worker_->wait();
 }
 

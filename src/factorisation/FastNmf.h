@@ -27,7 +27,9 @@
 #include "factorisation/Matrix.h"
 #include "factorisation/PassWorker.h"
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace tessavo {
@@ -53,7 +55,15 @@ public:
 
 private:
     Matrix toMatrix(const std::vector<double>& w) const;
-    void updateBlock(int block);
+    // The update's working space for one block: old weights, (W·H)·Hᵀ and
+    // V·Hᵀ (K × kBlockRows each), and the rows turned into columns with a
+    // chunk of W·H.
+    struct BlockSpace {
+        explicit BlockSpace(int components);
+        std::vector<double> weights, den, num, scratch;
+    };
+    void newWeights(int block, BlockSpace& space);
+    void addBlockTerms(int block);
     void runningSum(int first, int end, double& sum) const;
     void sweepOneThread(double& sum);
     void sweepTwoThreads(double& sum);
@@ -73,9 +83,14 @@ private:
     std::vector<double> zeroRow_;                 // B zeros: the rows past V's end in the last block
     std::vector<double> numeratorH_;              // K × stride: Wᵀ·V of the new W
     std::vector<double> gram_;                    // K × K: Wᵀ·W of the new W
-    // The update's working space for one block: old weights, (W·H)·Hᵀ and
-    // V·Hᵀ (K × kBlockRows each), and a chunk of W·H.
-    std::vector<double> weights_, den_, num_, products_;
+    BlockSpace workerSpace_, mainSpace_;
+
+    // Which blocks' new weights each thread forms in a pass: the worker
+    // takes [0, front_), the calling thread [back_, blocks_); ready_[b] is 1
+    // once the calling thread has formed block b.
+    std::mutex claims_;
+    int front_ = 0, back_ = 0;
+    std::unique_ptr<std::atomic<int>[]> ready_;
 
     std::unique_ptr<PassWorker> worker_;   // forms the new W and H; last, so it stops first
 };
