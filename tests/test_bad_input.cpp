@@ -32,16 +32,17 @@ using namespace tessavo::test;
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
+// The address and thread sanitizers reserve huge address ranges at start-up.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitizerShadow = true;
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitizerShadow = true;
 #else
-constexpr bool kAddressSanitizer = false;
+constexpr bool kSanitizerShadow = false;
 #endif
 #else
-constexpr bool kAddressSanitizer = false;
+constexpr bool kSanitizerShadow = false;
 #endif
 
 constexpr int kRate = 8000;
@@ -462,9 +463,9 @@ TEST(BadInput, CommandLineValuesAtTheEndsOfTheirRanges)
 // the others; the run must then end with the program's own message.
 TEST(BadInput, LargestTransformSizeFailsCleanlyWhenMemoryIsShort)
 {
-    if (kAddressSanitizer)
-        GTEST_SKIP() << "AddressSanitizer cannot start under an address-space limit, and it ends the process "
-                        "on a failed allocation instead of throwing std::bad_alloc";
+    if (kSanitizerShadow)
+        GTEST_SKIP() << "the address and thread sanitizers cannot start under an address-space limit, and end "
+                        "the process on a failed allocation instead of throwing std::bad_alloc";
     ScratchDir dir;
     writeInput(dir.file("x.wav"));
     writeBytes(dir.file("x-residual.wav"), kOldResidual);

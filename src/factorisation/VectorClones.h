@@ -4,8 +4,10 @@
 // The hot loops are built three times, for AVX-512, AVX2 and the baseline,
 // and the fastest one the processor runs is picked when the program starts; both give the same bits, as
 // each lane does the same IEEE operations and no fused multiply-add is ever
-// formed. Clang builds (the fuzzers) use the baseline only.
-#if defined(__clang__)
+// formed. Clang builds (the fuzzers) and ThreadSanitizer builds use the
+// baseline only: the latter cannot run the code that picks a variant, which
+// runs before the sanitizer is ready.
+#if defined(__clang__) || defined(__SANITIZE_THREAD__)
 #define TESSAVO_CLONES
 #else
 #define TESSAVO_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
