@@ -1,5 +1,8 @@
 #include "factorisation/Matrix.h"
 
+#include "factorisation/LargeAllocation.h"
+
+#include <cstdlib>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -25,7 +28,8 @@ Matrix::Matrix(int rows, int cols) : rows_(rows), cols_(cols)
                                 " elements is too large");
     if (count >= 1) {
         // Left uninitialised on purpose: every caller writes all elements.
-        storage_.reset(new double[static_cast<std::size_t>(count)]);
+        storage_.reset(static_cast<double*>(allocateLarge(static_cast<std::size_t>(count) * sizeof(double))),
+                       [](double* p) { std::free(p); });
         data_ = storage_.get();
     }
 }

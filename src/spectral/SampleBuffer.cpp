@@ -1,5 +1,7 @@
 #include "spectral/SampleBuffer.h"
 
+#include "factorisation/LargeAllocation.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -13,11 +15,9 @@ SampleBuffer::SampleBuffer(int length) : length_(length)
     if (length < 0)
         throw std::length_error("sample buffer length must not be negative");
     if (length > 0) {
-        // calloc: large buffers come as fresh, already zero pages, so they
-        // are not cleared a second time.
-        samples_.reset(static_cast<float*>(std::calloc(static_cast<std::size_t>(length), sizeof(float))));
-        if (!samples_)
-            throw std::bad_alloc();
+        const std::size_t bytes = static_cast<std::size_t>(length) * sizeof(float);
+        samples_.reset(static_cast<float*>(allocateLarge(bytes)));
+        std::memset(samples_.get(), 0, bytes);
     }
 }
 
