@@ -2,8 +2,11 @@
 // single-threaded: the reference that the program's fast paths must match
 // bit for bit, and the baseline their speed is measured against.
 //
-// Usage: tessavo_plain FILE COMPONENTS FFTSIZE OVERLAP MAXITERATIONS CRITERIA
+// Usage: tessavo_plain [--huge-pages] FILE COMPONENTS FFTSIZE OVERLAP MAXITERATIONS CRITERIA
 // (the transform size is the power of two above FFTSIZE, as in tessavo).
+// Without --huge-pages the process gets ordinary 4 KiB pages only, as a
+// plain implementation does where huge pages are given on request; with it,
+// the big arrays are offered huge pages as in tessavo.
 // Writes FILE's outputs with the suffix "-plain" added before each suffix,
 // for example song-plain-residual.wav, and prints the progress lines.
 
@@ -18,6 +21,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
+#include <string>
+
+#include <sys/prctl.h>
 
 using namespace tessavo;
 
@@ -34,8 +40,14 @@ double seconds(Clock::time_point since)
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && std::string(argv[1]) == "--huge-pages") {
+        --argc;
+        ++argv;
+    } else {
+        prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0);
+    }
     if (argc != 7) {
-        std::cerr << "usage: tessavo_plain FILE COMPONENTS FFTSIZE OVERLAP MAXITERATIONS CRITERIA\n";
+        std::cerr << "usage: tessavo_plain [--huge-pages] FILE COMPONENTS FFTSIZE OVERLAP MAXITERATIONS CRITERIA\n";
         return 2;
     }
     try {
