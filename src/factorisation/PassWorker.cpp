@@ -56,7 +56,7 @@ void PassWorker::loop()
     unsigned seen = 0;
     for (;;) {
         const auto spinUntil = std::chrono::steady_clock::now() + kSpinTime;
-        for (int spins = 1; started_.load(std::memory_order_acquire) == seen; ++spins) {
+        for (int spins = 1; started_.load(std::memory_order_acquire) == seen && !stop_.load(); ++spins) {
             relax();
             if (spins % 1024 == 0 && std::chrono::steady_clock::now() > spinUntil)
                 break;

@@ -29,7 +29,7 @@ private:
 
     std::function<void()> task_;
     std::atomic<unsigned> started_{0}, finished_{0};
-    bool stop_ = false;  // guarded by mutex_
+    std::atomic<bool> stop_{false};  // set under mutex_, so that a sleeping worker sees it
     std::mutex mutex_;
     std::condition_variable wake_;
     std::thread thread_;  // last: it starts once everything else is ready
