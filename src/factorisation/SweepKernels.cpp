@@ -36,17 +36,13 @@ inline std::ptrdiff_t at(int row, int stride)
 }
 
 // out[j·8 + r] = (W·H)[first + r][c0 + j] for the chunk's columns, summed over
-// k from 0.0. KC is the component count when known at compile time (the
-// weights then stay in registers), 0 otherwise.
-template <int KC>
-TESSAVO_CLONES void productChunk(const double* ht, int padded, int components, const double* weights, int columns,
-                                 double* out)
+// k from 0.0; ht is the chunk's rows of Hᵀ (K each).
+TESSAVO_CLONES void productChunk(const double* ht, int components, const double* weights, int columns, double* out)
 {
-    const int count = KC > 0 ? KC : components;
     for (int j = 0; j < columns; ++j) {
-        const double* row = ht + at(j, padded);
+        const double* row = ht + at(j, components);
         Vec8 p = {};
-        for (int k = 0; k < count; ++k)
+        for (int k = 0; k < components; ++k)
             p = p + load(weights + at(k, kBlockRows)) * row[k];
         store(out + at(j, kBlockRows), p);
     }
@@ -56,8 +52,8 @@ TESSAVO_CLONES void productChunk(const double* ht, int padded, int components, c
 // the chunk's columns, in increasing j. KC independent pairs of chains per
 // column keep the adders busy.
 template <int KC>
-TESSAVO_CLONES void denNumChunk(const double* products, const double* panel, const double* ht, int padded, int offset,
-                                int columns, double* den, double* num)
+TESSAVO_CLONES void denNumChunk(const double* products, const double* panel, const double* ht, int components,
+                                int offset, int columns, double* den, double* num)
 {
     Vec8 d[KC], n[KC];
     for (int c = 0; c < KC; ++c) {
@@ -67,7 +63,7 @@ TESSAVO_CLONES void denNumChunk(const double* products, const double* panel, con
     for (int j = 0; j < columns; ++j) {
         const Vec8 p = load(products + at(j, kBlockRows));
         const Vec8 v = load(panel + at(j, kBlockRows));
-        const double* row = ht + at(j, padded) + offset;
+        const double* row = ht + at(j, components) + offset;
         for (int c = 0; c < KC; ++c) {
             d[c] = d[c] + p * row[c];
             n[c] = n[c] + v * row[c];
@@ -296,7 +292,7 @@ void blockProducts(const double* const rows[kBlockRows], const double* const nex
         default: break;
         }
         transposeChunk(rows, first, columns, panel);
-        productChunk<0>(htChunk, components, components, weights, columns, products);
+        productChunk(htChunk, components, weights, columns, products);
         for (int offset = 0; offset < components; offset += 4) {
             switch (std::min(4, components - offset)) {
             case 1: denNumChunk<1>(products, panel, htChunk, components, offset, columns, den, num); break;
