@@ -1,36 +1,80 @@
 #include "app/MatrixFiles.h"
 
-#include "app/PendingFile.h"
 #include "app/RunError.h"
 #include "factorisation/MatrixText.h"
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <ostream>
+#include <streambuf>
+#include <unistd.h>
+#include <vector>
 
 namespace tessavo {
 
 namespace {
 
-void writeMatrixFile(const std::string& name, const Matrix& m)
-{
-    PendingFile pending(name);
-    std::ofstream out(pending.tempName(), std::ios::out | std::ios::trunc);
-    if (!out)
-        throw RunError("Not able to open output file " + name + "\n" + std::strerror(errno) + "\n");
-    out << m;
-    out.close();
-    if (!out)
-        throw RunError("Not able to write output file " + name + "\n");
-    pending.commit();
-}
+// An output stream buffer over a file descriptor; the first failed write
+// is kept, with its errno, and fails the stream.
+class DescriptorBuffer : public std::streambuf {
+public:
+    explicit DescriptorBuffer(int fd) : fd_(fd), buffer_(1 << 16) { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
+    int error() const { return error_; }
+
+protected:
+    int_type overflow(int_type c) override
+    {
+        if (!drain())
+            return traits_type::eof();
+        if (!traits_type::eq_int_type(c, traits_type::eof()))
+            sputc(traits_type::to_char_type(c));
+        return traits_type::not_eof(c);
+    }
+    int sync() override { return drain() ? 0 : -1; }
+
+private:
+    bool drain()
+    {
+        const char* from = pbase();
+        while (from < pptr() && error_ == 0) {
+            const ssize_t n = ::write(fd_, from, static_cast<std::size_t>(pptr() - from));
+            if (n > 0)
+                from += n;
+            else if (n < 0 && errno != EINTR)
+                error_ = errno;
+        }
+        setp(buffer_.data(), buffer_.data() + buffer_.size());
+        return error_ == 0;
+    }
+
+    int fd_;
+    std::vector<char> buffer_;
+    int error_ = 0;
+};
 
 }  // namespace
 
-void writeMatrixFiles(const std::string& filename, const Matrix& w, const Matrix& h)
+std::string wFileName(const std::string& filename)
 {
-    writeMatrixFile(filename + "-W.txt", w);
-    writeMatrixFile(filename + "-H.txt", h);
+    return filename + "-W.txt";
+}
+
+std::string hFileName(const std::string& filename)
+{
+    return filename + "-H.txt";
+}
+
+void writeMatrix(PendingFile& file, const Matrix& m)
+{
+    file.open();
+    DescriptorBuffer buffer(file.descriptor());
+    std::ostream out(&buffer);
+    out << m;
+    out.flush();
+    if (buffer.error() != 0 || !out)
+        throw RunError("Not able to write output file " + file.finalName() + "\n" +
+                       std::strerror(buffer.error() != 0 ? buffer.error() : EIO) + "\n");
+    file.finish();
 }
 
 }  // namespace tessavo

@@ -1,15 +1,20 @@
 #pragma once
 // The W and H text files: filename + "-W.txt" and filename + "-H.txt", the
-// whole input name with its extension, written whole or not at all.
+// whole input name with its extension.
 
+#include "app/PendingFile.h"
 #include "factorisation/Matrix.h"
 
 #include <string>
 
 namespace tessavo {
 
-// Throws RunError ("Not able to open output file " + name) when a file
-// cannot be created or written.
-void writeMatrixFiles(const std::string& filename, const Matrix& w, const Matrix& h);
+std::string wFileName(const std::string& filename);
+std::string hFileName(const std::string& filename);
+
+// Writes m in the matrix text format into file and closes it; the caller
+// commits it. Throws RunError ("Not able to write output file " + name, and
+// the reason) when the text cannot be written.
+void writeMatrix(PendingFile& file, const Matrix& m);
 
 }  // namespace tessavo

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -11,20 +12,28 @@ void parallelTasks(int threads, const std::function<void(int thread)>& work)
 {
     threads = std::max(1, threads);
     std::vector<std::exception_ptr> errors(static_cast<std::size_t>(threads));
+    const auto run = [&](int t) {
+        try {
+            work(t);
+        } catch (...) {
+            errors[static_cast<std::size_t>(t)] = std::current_exception();
+        }
+    };
     std::vector<std::thread> workers;
-    for (int t = 1; t < threads; ++t)
-        workers.emplace_back([&, t] {
-            try {
-                work(t);
-            } catch (...) {
-                errors[static_cast<std::size_t>(t)] = std::current_exception();
-            }
-        });
-    try {
-        work(0);
-    } catch (...) {
-        errors[0] = std::current_exception();
+    workers.reserve(static_cast<std::size_t>(threads));
+    int started = 1;
+    for (; started < threads; ++started) {
+        try {
+            workers.emplace_back(run, started);
+        } catch (const std::system_error&) {
+            // The system gives no more threads (a process or address-space
+            // limit): the calling thread takes the remaining tasks.
+            break;
+        }
     }
+    run(0);
+    for (int t = started; t < threads; ++t)
+        run(t);
     for (std::thread& w : workers)
         w.join();
     for (const std::exception_ptr& e : errors)

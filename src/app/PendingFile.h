@@ -1,10 +1,12 @@
 #pragma once
 // An output file that appears whole or not at all.
 //
-// The data is written to a temporary name in the destination's own folder,
-// and only commit() renames it over the final name. A run that fails or is
-// interrupted before that leaves any earlier file of the final name as it
-// was, and the destructor removes the unfinished temporary file.
+// The data goes to a new temporary file in the destination's own folder,
+// created exclusively under a name nobody can guess (never through an
+// existing file or link), and written through its descriptor. Only commit()
+// renames it over the final name. A run that fails or is interrupted before
+// that leaves any earlier file of the final name as it was: the destructor,
+// or the signal handler through removePendingFiles(), removes the temporary.
 
 #include <string>
 
@@ -12,27 +14,43 @@ namespace tessavo {
 
 class PendingFile {
 public:
+    // Checks that finalName can become a file (it is not a folder, and the
+    // system accepts the name) and creates the empty temporary. Throws
+    // RunError ("Not able to open output file " + name, a line end, then the
+    // system's reason with no line end) when either fails. No descriptor
+    // stays open, so a run may hold any number of these.
     explicit PendingFile(std::string finalName);
     ~PendingFile();
     PendingFile(const PendingFile&) = delete;
     PendingFile& operator=(const PendingFile&) = delete;
 
-    // Where to write the contents.
-    const std::string& tempName() const { return tempName_; }
     const std::string& finalName() const { return finalName_; }
+    const std::string& tempName() const { return tempName_; }
 
-    // Moves the finished temporary file to the final name. Throws RunError
+    // Opens the temporary for reading and writing (the sound library reads
+    // back headers), without following a link, and checks that it is still
+    // the file this object created. Throws RunError as the constructor does.
+    void open();
+    // The descriptor from open(); -1 before it and after finish().
+    int descriptor() const { return fd_; }
+    // Closes the descriptor. A failed close (a write error the file system
+    // reports late) throws RunError ("Not able to write output file " + name).
+    void finish();
+
+    // Moves the finished temporary to the final name. Throws RunError
     // ("Not able to write output file " + name) when the rename fails.
     void commit();
 
 private:
     std::string finalName_;
     std::string tempName_;
+    unsigned long long device_ = 0, inode_ = 0;  // of the temporary
+    int fd_ = -1;
     bool committed_ = false;
 };
 
-// Removes every temporary output file that is not yet committed. Safe to
-// call from a signal handler.
+// Removes every temporary file that is not yet committed. Safe to call from
+// a signal handler: it only reads fixed storage and calls unlink.
 void removePendingFiles();
 
 }  // namespace tessavo

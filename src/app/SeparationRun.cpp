@@ -1,6 +1,8 @@
 #include "app/SeparationRun.h"
 
 #include "app/MatrixFiles.h"
+#include "app/MemoryBudget.h"
+#include "app/OutputSet.h"
 #include "app/Parallel.h"
 #include "app/Resynthesis.h"
 #include "app/RunError.h"
@@ -36,6 +38,12 @@ struct Analysis {
     InputPhases phases;
 };
 
+std::string overflowMessage(const std::string& filename)
+{
+    return "Not able to process input file " + filename +
+           ": the numbers of its separation overflowed (its samples are too large)\n";
+}
+
 void checkFinite(const InputSound& input, const std::string& filename)
 {
     for (const SampleBuffer& channel : input.channels) {
@@ -47,43 +55,31 @@ void checkFinite(const InputSound& input, const std::string& filename)
     }
 }
 
-// Reports, before the long work, an input format that cannot be written back
-// and an output folder that cannot be written to.
-void checkOutputsPossible(const Settings& s, std::size_t dot, const SF_INFO& record)
+void checkFinite(const Matrix& m, const std::string& filename)
 {
-    SF_INFO probe = record;
-    if (!sf_format_check(&probe))
-        throw RunError("Not able to write output files in the format of input file " + s.filename + "\n");
-
-    const std::string first = outputName(s.filename, dot, "-residual");
-    const std::string probeName = first + ".probe-" + std::to_string(static_cast<long>(getpid()));
-    std::FILE* f = std::fopen(probeName.c_str(), "w");
-    if (!f) {
-        const std::string reason = std::strerror(errno);
-        throw RunError("Not able to open output file " + first + "\n" + reason);
-    }
-    std::fclose(f);
-    std::remove(probeName.c_str());
+    if (!std::all_of(m.data(), m.data() + m.size(), [](double x) { return std::isfinite(x); }))
+        throw RunError(overflowMessage(filename));
 }
 
-// Refuses, before any work, settings whose transform tables and spectrogram
-// matrices cannot fit in this machine's memory, rather than failing (or being
-// killed) part-way through.
-void checkMemory(const Settings& s, const InputSound& input, int threads)
+void checkFinite(const std::vector<SampleBuffer>& signals, const std::string& filename)
 {
-    const double n = s.fftsize;
-    const int channels = static_cast<int>(input.channels.size());
-    const double rows = static_cast<double>(input.info.frames / (s.fftsize / s.overlap) + 1);
-    // Each transform object holds about 30 bytes per point (tables, window,
-    // scratch and work buffers); there is one per analysing and per
-    // resynthesising thread (at most four of those).
-    const double transforms = 30.0 * n * (std::min(threads, channels) + std::min(threads, 4));
-    // At most six frames × bins matrices for stereo (V, the angle, two phase
-    // tables of two matrices each), three for mono.
-    const double matrices = rows * (n / 2) * 8.0 * (channels == 2 ? 6 : 3);
-    const double available = static_cast<double>(sysconf(_SC_PHYS_PAGES)) * static_cast<double>(sysconf(_SC_PAGESIZE));
-    if (transforms + matrices > available)
-        throw RunError("Not enough memory for this input and these settings\n");
+    for (const SampleBuffer& channel : signals)
+        if (!std::all_of(channel.data(), channel.data() + channel.length(), [](float x) { return std::isfinite(x); }))
+            throw RunError(overflowMessage(filename));
+}
+
+// The names of every output, sounds first (the residual, then component 0,
+// 1, ...), then with matrixout the W and H files.
+std::vector<std::string> outputNames(const Settings& s, std::size_t dot)
+{
+    std::vector<std::string> names{outputName(s.filename, dot, "-residual")};
+    for (int k = 0; k < s.components; ++k)
+        names.push_back(outputName(s.filename, dot, "-" + std::to_string(k)));
+    if (s.matrixout) {
+        names.push_back(wFileName(s.filename));
+        names.push_back(hFileName(s.filename));
+    }
+    return names;
 }
 
 // Analyses each channel (stereo: both at once), then folds a stereo pair
@@ -146,8 +142,12 @@ std::pair<Matrix, Matrix> factorise(const Matrix& v, const Settings& s, int thre
     FastNmf nmf = makeFactoriser(v, s.components, threads);
     nmf.step();               // the initial update pair
     double old = nmf.step();  // objective after it
+    if (!std::isfinite(old))
+        throw RunError(overflowMessage(s.filename));
     for (int i = 1; i < s.maxiterations; ++i) {
         const double now = nmf.step();
+        if (!std::isfinite(now))
+            throw RunError(overflowMessage(s.filename));
         if (s.verbose)
             std::cout << "objective: " << old << std::endl;
         // Strict, on the absolute change: a NaN change never stops the loop.
@@ -162,24 +162,22 @@ std::pair<Matrix, Matrix> factorise(const Matrix& v, const Settings& s, int thre
 }
 
 // The residual, then every component, each rebuilt with the input's phases
-// and written in that order. Outputs are resynthesised in batches that keep
-// every thread busy; a failed write stops the run before any later output.
-void writeOutputs(Analysis& a, const Matrix& w, const Matrix& h, const Settings& s, std::size_t dot,
-                  const SF_INFO& record, int threads)
+// and written to its place in outputs (the residual first, component k at
+// k + 1). Outputs are resynthesised in batches that keep every thread busy.
+void writeOutputs(Analysis& a, const Matrix& w, const Matrix& h, const Settings& s, const SF_INFO& record,
+                  int threads, OutputSet& outputs)
 {
     const int channels = static_cast<int>(a.phases.channels.size());
     Resynthesis resynthesis(threads, s.overlap, record.samplerate, s.windowsize, s.fftsize);
     const int batch = resynthesis.batchSize(channels);
-    SampleBuffer interleaved;
     for (int first = -1; first < s.components; first += batch) {
         std::vector<OutputSource> sources;
         for (int k = first; k < std::min(first + batch, s.components); ++k)
             sources.push_back(OutputSource{&a.v, &w, &h, k});
         const std::vector<std::vector<SampleBuffer>>& signals = resynthesis.synthesise(sources, a.phases);
         for (std::size_t o = 0; o < sources.size(); ++o) {
-            const int k = sources[o].component;
-            const std::string suffix = k < 0 ? "-residual" : "-" + std::to_string(k);
-            writeSoundFile(outputName(s.filename, dot, suffix), record, signals[o], &interleaved);
+            checkFinite(signals[o], s.filename);
+            writeSound(outputs[static_cast<std::size_t>(sources[o].component + 1)], record, signals[o]);
         }
         if (first < 0) {
             // Only the residual needs V; its memory goes to the angle's table.
@@ -197,21 +195,36 @@ int runSeparation(int argc, const char* const* argv)
     Settings s;
     parseSettings(argc, argv, s);
     const std::size_t dot = dotPosition(s.filename);
-
-    InputSound input = readSoundFile(s.filename);
-    const SF_INFO record = input.info;
-    checkOutputsPossible(s, dot, record);
-    checkFinite(input, s.filename);
-
     const int threads =
         s.threads > 0 ? s.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    checkMemory(s, input, threads);
-    Analysis a = analyseInput(input, s, threads);
-    const auto [w, h] = factorise(a.v, s, threads);
 
-    if (s.matrixout)
-        writeMatrixFiles(s.filename, w, h);
-    writeOutputs(a, w, h, s, dot, record, threads);
+    // Everything that can be known to fail is checked before the samples are
+    // read: the format, the memory the run will hold, every output's name.
+    SoundInput input(s.filename);
+    const SF_INFO record = input.info();
+    checkWritable(record, s.filename);
+    RunShape shape{record.frames, record.channels, s.fftsize, s.overlap, s.components, threads};
+    if (input.lengthKnown())
+        checkMemory(shape);
+    OutputSet outputs(outputNames(s, dot));
+
+    InputSound sound = input.read([&](long long frames) {
+        shape.frames = frames;
+        checkMemory(shape);
+    });
+    checkFinite(sound, s.filename);
+    Analysis a = analyseInput(sound, s, threads);
+    const auto [w, h] = factorise(a.v, s, threads);
+    checkFinite(w, s.filename);
+    checkFinite(h, s.filename);
+
+    if (s.matrixout) {
+        const std::size_t first = static_cast<std::size_t>(s.components) + 1;
+        writeMatrix(outputs[first], w);
+        writeMatrix(outputs[first + 1], h);
+    }
+    writeOutputs(a, w, h, s, record, threads, outputs);
+    outputs.commit();
     return 0;
 }
 

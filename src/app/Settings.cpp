@@ -9,6 +9,35 @@
 
 namespace tessavo {
 
+namespace {
+
+// A number read as TCLAP reads one, except that an empty word is an error:
+// TCLAP's own reading takes "" as no value at all and keeps the default.
+template <typename T>
+struct Number {
+    T value;
+    Number(T v = T()) : value(v) {}  // NOLINT: TCLAP constructs it from the default
+    Number& operator=(const std::string& text)
+    {
+        if (text.empty())
+            throw TCLAP::ArgParseException("Couldn't read argument value from string ''");
+        TCLAP::ExtractValue(value, text, TCLAP::ValueLike());
+        return *this;
+    }
+};
+
+}  // namespace
+
+}  // namespace tessavo
+
+// TCLAP hands the whole word to the assignment above.
+template <typename T>
+struct TCLAP::ArgTraits<tessavo::Number<T>> {
+    using ValueCategory = StringLike;
+};
+
+namespace tessavo {
+
 int transformSize(int v)
 {
     // Position of the highest set bit, in integers: a floating-point log2
@@ -41,14 +70,14 @@ void parseSettings(int argc, const char* const* argv, Settings& settings, ParseF
         TCLAP::CmdLine cmd("tessavo", ' ', "0.11");
         cmd.setExceptionHandling(onFailure == ParseFailure::exitProcess);
         TCLAP::UnlabeledValueArg<std::string> filename("filename", "Filename", true, "default.wav", "filename");
-        TCLAP::UnlabeledValueArg<int> components("components", "number of components", true, 2, "#components");
-        TCLAP::ValueArg<int> fftsize("f", "fftsize", "fftsize", false, 4096, "long");
-        TCLAP::ValueArg<int> maxiterations("i", "maxiterations", "max number of iterations", false, 1000, "long");
-        TCLAP::ValueArg<double> criteria("c", "criteria", "stopping criteria", false, 0.001, "double");
-        TCLAP::ValueArg<int> overlap("o", "overlap", "overlap", false, 4, "long");
+        TCLAP::UnlabeledValueArg<Number<int>> components("components", "number of components", true, 2, "#components");
+        TCLAP::ValueArg<Number<int>> fftsize("f", "fftsize", "fftsize", false, 4096, "long");
+        TCLAP::ValueArg<Number<int>> maxiterations("i", "maxiterations", "max number of iterations", false, 1000, "long");
+        TCLAP::ValueArg<Number<double>> criteria("c", "criteria", "stopping criteria", false, 0.001, "double");
+        TCLAP::ValueArg<Number<int>> overlap("o", "overlap", "overlap", false, 4, "long");
         TCLAP::SwitchArg silent("s", "silent", "don't be verbose", false);
         TCLAP::SwitchArg matrixout("m", "matrixout", "output W and H matrices", false);
-        TCLAP::ValueArg<int> threads("t", "threads", "worker threads (0 = all cores)", false, 0, "long");
+        TCLAP::ValueArg<Number<int>> threads("t", "threads", "worker threads (0 = all cores)", false, 0, "long");
         cmd.add(filename);
         cmd.add(components);
         cmd.add(fftsize);
@@ -64,14 +93,14 @@ void parseSettings(int argc, const char* const* argv, Settings& settings, ParseF
         cmd.parse(words);
 
         settings.filename = filename.getValue();
-        settings.components = components.getValue();
-        const int fftOption = fftsize.getValue();
-        settings.maxiterations = maxiterations.getValue();
-        settings.criteria = criteria.getValue();
-        settings.overlap = overlap.getValue();
+        settings.components = components.getValue().value;
+        const int fftOption = fftsize.getValue().value;
+        settings.maxiterations = maxiterations.getValue().value;
+        settings.criteria = criteria.getValue().value;
+        settings.overlap = overlap.getValue().value;
         settings.verbose = !silent.getValue();
         settings.matrixout = matrixout.getValue();
-        settings.threads = threads.getValue();
+        settings.threads = threads.getValue().value;
         if (fftOption >= 1 && fftOption <= maxFftsizeOption)
             settings.fftsize = transformSize(fftOption);
         settings.windowsize = settings.fftsize;

@@ -1,13 +1,17 @@
 #include "app/SoundFile.h"
 
-#include "app/PendingFile.h"
 #include "app/RunError.h"
 
+#include <algorithm>
+#include <cstring>
 #include <limits>
 
 namespace tessavo {
 
 namespace {
+
+// Frames per library call, for reading and for writing.
+constexpr int kBlockFrames = 16384;
 
 // Closes a library handle on every path out of a scope.
 class SoundHandle {
@@ -30,47 +34,200 @@ private:
     SNDFILE* handle_;
 };
 
+// Encodings that store floats keep values beyond full scale.
+bool storesFloats(int format)
+{
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_FLOAT:
+    case SF_FORMAT_DOUBLE:
+    case SF_FORMAT_VORBIS:
+    case SF_FORMAT_OPUS:
+    case SF_FORMAT_MPEG_LAYER_I:
+    case SF_FORMAT_MPEG_LAYER_II:
+    case SF_FORMAT_MPEG_LAYER_III:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The library's own clipping (SFC_SET_CLIPPING) covers its plain integer
+// conversions, except in the PAF and SDS containers. Every other encoding
+// (u-law, A-law, the ADPCMs, GSM, G.72x, DPCM, DWVW, ALAC) wraps values
+// beyond full scale around, so those are clipped here before the library
+// sees them; values within +-1.0 pass unchanged either way.
+bool clipsBeforeWriting(int format)
+{
+    if (storesFloats(format))
+        return false;
+    const int container = format & SF_FORMAT_TYPEMASK;
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_16:
+    case SF_FORMAT_PCM_24:
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_PCM_U8:
+        return container == SF_FORMAT_PAF || container == SF_FORMAT_SDS;
+    default:
+        return true;
+    }
+}
+
+// A file in memory for the library's virtual I/O: where checkWritable puts
+// its trial output.
+struct MemoryFile {
+    std::vector<char> bytes;
+    sf_count_t position = 0;
+
+    static MemoryFile& of(void* user) { return *static_cast<MemoryFile*>(user); }
+    static sf_count_t length(void* user) { return static_cast<sf_count_t>(of(user).bytes.size()); }
+    static sf_count_t seek(sf_count_t offset, int whence, void* user)
+    {
+        MemoryFile& f = of(user);
+        const sf_count_t base = whence == SEEK_CUR ? f.position : whence == SEEK_END ? length(user) : 0;
+        if (base + offset < 0)
+            return -1;
+        f.position = base + offset;
+        return f.position;
+    }
+    static sf_count_t read(void* to, sf_count_t count, void* user)
+    {
+        MemoryFile& f = of(user);
+        const sf_count_t n = std::max<sf_count_t>(0, std::min(count, length(user) - f.position));
+        if (n > 0)
+            std::memcpy(to, f.bytes.data() + f.position, static_cast<std::size_t>(n));
+        f.position += n;
+        return n;
+    }
+    static sf_count_t write(const void* from, sf_count_t count, void* user)
+    {
+        MemoryFile& f = of(user);
+        const auto end = static_cast<std::size_t>(f.position + count);
+        if (end > f.bytes.size())
+            f.bytes.resize(end);
+        std::memcpy(f.bytes.data() + f.position, from, static_cast<std::size_t>(count));
+        f.position += count;
+        return count;
+    }
+    static sf_count_t tell(void* user) { return of(user).position; }
+};
+
 }  // namespace
+
+SoundInput::SoundInput(const std::string& filename) : filename_(filename)
+{
+    // The record is all zero, as the library asks for non-raw input.
+    file_ = sf_open(filename.c_str(), SFM_READ, &info_);
+    if (!file_)
+        throw RunError("Not able to open input file " + filename + "\n" + sf_strerror(nullptr));
+    try {
+        if (info_.channels > 2)
+            throw RunError("Not able to process more than " + std::to_string(2) + " channels\n");
+        if (info_.channels < 1)
+            throw RunError("Not able to process " + std::to_string(info_.channels) + " channels\n");
+        // Sample counts are 32-bit, and a stereo pair of them too.
+        const sf_count_t limit = std::numeric_limits<int>::max() / info_.channels;
+        if (lengthKnown() && (info_.frames < 0 || info_.frames > limit))
+            throw RunError("Not able to process input file " + filename + ": more than " + std::to_string(limit) +
+                           " frames\n");
+    } catch (...) {
+        sf_close(file_);
+        throw;
+    }
+}
+
+SoundInput::~SoundInput()
+{
+    if (file_)
+        sf_close(file_);
+}
+
+InputSound SoundInput::read(const Growth& growing)
+{
+    InputSound input;
+    input.info = info_;
+    const int channels = info_.channels;
+    const long long limit = std::numeric_limits<int>::max() / channels;
+    long long capacity = lengthKnown() ? info_.frames : 0;
+    for (int c = 0; c < channels; ++c)
+        input.channels.emplace_back(static_cast<int>(capacity));
+
+    std::vector<float> block(channels == 1 ? 0 : static_cast<std::size_t>(kBlockFrames) * channels);
+    long long have = 0;
+    for (;;) {
+        long long want = kBlockFrames;
+        if (lengthKnown()) {
+            want = std::min(want, capacity - have);
+            if (want <= 0)
+                break;
+        } else if (have + want > capacity) {
+            if (have >= limit)
+                throw RunError("Not able to process input file " + filename_ + ": more than " +
+                               std::to_string(limit) + " frames\n");
+            const long long next = std::min(limit, std::max(2 * capacity, have + want));
+            if (growing)
+                growing(next);
+            for (SampleBuffer& buffer : input.channels)
+                buffer.resize(static_cast<int>(next));
+            capacity = next;
+            want = std::min(want, capacity - have);
+        }
+        // A short read is not an error: undelivered samples stay 0.0.
+        if (channels == 1) {
+            const sf_count_t got = sf_readf_float(file_, input.channels[0].data() + have, want);
+            if (got <= 0)
+                break;
+            have += got;
+            continue;
+        }
+        const sf_count_t got = sf_readf_float(file_, block.data(), want);
+        if (got <= 0)
+            break;
+        float* left = input.channels[0].data() + have;
+        float* right = input.channels[1].data() + have;
+        for (sf_count_t i = 0; i < got; ++i) {
+            left[i] = block[static_cast<std::size_t>(2 * i)];
+            right[i] = block[static_cast<std::size_t>(2 * i + 1)];
+        }
+        have += got;
+    }
+    sf_close(file_);
+    file_ = nullptr;
+
+    if (!lengthKnown()) {
+        for (SampleBuffer& buffer : input.channels)
+            buffer.resize(static_cast<int>(have));
+        input.info.frames = have;
+    }
+    return input;
+}
 
 InputSound readSoundFile(const std::string& filename)
 {
-    InputSound input;
-    SF_INFO& info = input.info;  // all zero, as the library asks for non-raw input
-    SoundHandle file(sf_open(filename.c_str(), SFM_READ, &info));
-    if (!file.get())
-        throw RunError("Not able to open input file " + filename + "\n" + sf_strerror(nullptr));
+    return SoundInput(filename).read();
+}
 
-    if (info.channels > 2)
-        throw RunError("Not able to process more than " + std::to_string(2) + " channels\n");
-    if (info.channels < 1)
-        throw RunError("Not able to process " + std::to_string(info.channels) + " channels\n");
-
-    // Sample counts are 32-bit: the interleaved stereo buffer holds 2 x frames.
-    const sf_count_t limit = std::numeric_limits<int>::max() / info.channels;
-    if (info.frames < 0 || info.frames > limit)
-        throw RunError("Not able to process input file " + filename + ": more than " + std::to_string(limit) +
-                       " frames\n");
-    const int frames = static_cast<int>(info.frames);
-
-    if (info.channels == 1) {
-        input.channels.emplace_back(frames);
-        // A short read is not an error: undelivered samples stay 0.0.
-        sf_read_float(file.get(), input.channels[0].data(), frames);
-        return input;
+void checkWritable(const SF_INFO& record, const std::string& filename)
+{
+    const std::string failure = "Not able to write output files in the format of input file " + filename + "\n";
+    if ((record.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_SD2)
+        throw RunError(failure + "Sound Designer II keeps its header in a second file beside the sound, which is "
+                                 "not written here: convert the input to another format first");
+    SF_VIRTUAL_IO io{&MemoryFile::length, &MemoryFile::seek, &MemoryFile::read, &MemoryFile::write,
+                     &MemoryFile::tell};
+    MemoryFile memory;
+    SF_INFO info = record;
+    info.frames = 0;
+    SoundHandle trial(sf_open_virtual(&io, SFM_WRITE, &info, &memory));
+    if (!trial.get())
+        throw RunError(failure + sf_strerror(nullptr));
+    const std::vector<float> silence(static_cast<std::size_t>(kBlockFrames) * info.channels, 0.0f);
+    if (sf_writef_float(trial.get(), silence.data(), kBlockFrames) != kBlockFrames) {
+        const std::string reason = sf_strerror(trial.get());
+        throw RunError(failure + reason);
     }
-
-    SampleBuffer interleaved(2 * frames);
-    input.channels.emplace_back(frames);
-    input.channels.emplace_back(frames);
-    sf_read_float(file.get(), interleaved.data(), 2 * static_cast<sf_count_t>(frames));
-    file.close();
-    float* left = input.channels[0].data();
-    float* right = input.channels[1].data();
-    for (int i = 0; i < frames; ++i) {
-        left[i] = interleaved[2 * i];
-        right[i] = interleaved[2 * i + 1];
-    }
-    return input;
+    if (trial.close() != 0)
+        throw RunError(failure + sf_strerror(nullptr));
 }
 
 std::size_t dotPosition(const std::string& filename)
@@ -93,50 +250,54 @@ std::string outputName(const std::string& filename, std::size_t dot, const std::
     return name;
 }
 
-void writeSoundFile(const std::string& name, const SF_INFO& record, const std::vector<SampleBuffer>& channels,
-                    SampleBuffer* scratch)
+void writeSound(PendingFile& file, const SF_INFO& record, const std::vector<SampleBuffer>& channels)
 {
     SF_INFO info = record;
     const int n = channels.empty() ? 0 : channels[0].length();
     info.channels = static_cast<int>(channels.size());
     info.frames = n;
+    const std::string failure = "Not able to write output file " + file.finalName() + "\n";
 
-    SampleBuffer ownStore;
-    SampleBuffer& interleavedStore = scratch ? *scratch : ownStore;
-    const float* samples = nullptr;
-    if (channels.size() == 1) {
-        samples = channels[0].data();
-    } else {
-        if (interleavedStore.length() != 2 * n)
-            interleavedStore = SampleBuffer(2 * n);
-        const float* a = channels[0].data();
-        const float* b = channels[1].data();
-        for (int i = 0; i < n; ++i) {
-            interleavedStore[2 * i] = a[i];
-            interleavedStore[2 * i + 1] = b[i];
-        }
-        samples = interleavedStore.data();
-    }
-    const sf_count_t items = static_cast<sf_count_t>(n) * info.channels;
-
-    PendingFile pending(name);
-    SoundHandle file(sf_open(pending.tempName().c_str(), SFM_WRITE, &info));
-    if (!file.get())
-        throw RunError("Not able to open output file " + name + "\n" + sf_strerror(nullptr));
-    // Integer encodings: clip beyond +-1.0 instead of wrapping around.
-    sf_command(file.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    file.open();
+    SoundHandle out(sf_open_fd(file.descriptor(), SFM_WRITE, &info, SF_FALSE));
+    if (!out.get())
+        throw RunError("Not able to open output file " + file.finalName() + "\n" + sf_strerror(nullptr));
+    sf_command(out.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
     // The float formats' peak chunk carries the time of writing; without it
     // the same input and options give the same bytes on every run.
-    sf_command(file.get(), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+    sf_command(out.get(), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
 
-    const sf_count_t written = items > 0 ? sf_write_float(file.get(), samples, items) : 0;
-    if (written != items) {
-        const std::string reason = sf_strerror(file.get());
-        throw RunError("Not able to write output file " + name + "\n" + reason);
+    const bool clip = clipsBeforeWriting(info.format);
+    const bool direct = info.channels == 1 && !clip;
+    std::vector<float> block(direct ? 0 : static_cast<std::size_t>(kBlockFrames) * info.channels);
+    for (int pos = 0; pos < n; pos += kBlockFrames) {
+        const int m = std::min(kBlockFrames, n - pos);
+        const float* samples = channels[0].data() + pos;
+        if (!direct) {
+            for (int c = 0; c < info.channels; ++c) {
+                const float* from = channels[static_cast<std::size_t>(c)].data() + pos;
+                for (int i = 0; i < m; ++i) {
+                    const float v = from[i];
+                    block[static_cast<std::size_t>(i * info.channels + c)] = clip ? std::clamp(v, -1.0f, 1.0f) : v;
+                }
+            }
+            samples = block.data();
+        }
+        if (sf_writef_float(out.get(), samples, m) != m) {
+            const std::string reason = sf_strerror(out.get());
+            throw RunError(failure + reason);
+        }
     }
-    if (file.close() != 0)
-        throw RunError("Not able to write output file " + name + "\n" + sf_strerror(nullptr));
-    pending.commit();
+    if (out.close() != 0)
+        throw RunError(failure + sf_strerror(nullptr));
+    file.finish();
+}
+
+void writeSoundFile(const std::string& name, const SF_INFO& record, const std::vector<SampleBuffer>& channels)
+{
+    PendingFile file(name);
+    writeSound(file, record, channels);
+    file.commit();
 }
 
 }  // namespace tessavo

@@ -2,11 +2,17 @@
 // Sound file input and output through libsndfile, as 32-bit float samples
 // (+-1.0 full scale). Every output takes the input's container, encoding and
 // sample rate from the record that the input open filled.
+//
+// Samples travel in blocks of a bounded size, whatever the file's length:
+// some encoders (Vorbis) put a buffer as long as one call's samples on the
+// stack.
 
+#include "app/PendingFile.h"
 #include "spectral/SampleBuffer.h"
 
 #include <sndfile.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,10 +24,46 @@ struct InputSound {
     std::vector<SampleBuffer> channels;
 };
 
-// Opens, checks and reads the whole input in one library call. Throws
-// RunError with the user's message when the file cannot be opened, has more
-// than 2 channels or more frames than a 32-bit count can hold.
+// An input that is open and checked but not read yet: its record tells what
+// the run will hold before any sample is held.
+class SoundInput {
+public:
+    // Opens and checks filename. Throws RunError with the user's message when
+    // it cannot be opened, has more than 2 channels, or (with a known length)
+    // more frames than a 32-bit count can hold.
+    explicit SoundInput(const std::string& filename);
+    ~SoundInput();
+    SoundInput(const SoundInput&) = delete;
+    SoundInput& operator=(const SoundInput&) = delete;
+
+    const SF_INFO& info() const { return info_; }
+    // False for a stream (a pipe, a FIFO): its header's length is only a
+    // claim, and the samples are counted as they arrive.
+    bool lengthKnown() const { return info_.seekable != 0; }
+
+    // Called with a frame count before the buffers of a stream grow to it;
+    // throws to stop the read.
+    using Growth = std::function<void(long long frames)>;
+    // Reads every sample and closes the file. With a known length the
+    // buffers have the header's length, and samples the library does not
+    // deliver stay 0.0; a stream's buffers hold what arrived.
+    InputSound read(const Growth& growing = {});
+
+private:
+    std::string filename_;
+    SF_INFO info_{};
+    SNDFILE* file_ = nullptr;
+};
+
+// Opens, checks and reads the whole input.
 InputSound readSoundFile(const std::string& filename);
+
+// Throws RunError ("Not able to write output files in the format of input
+// file " + filename, a line end and the reason) unless the library really
+// writes files in record's format: a writer is opened in memory and given a
+// few samples. Sound Designer II is refused, since it keeps its header in a
+// second file beside the sound.
+void checkWritable(const SF_INFO& record, const std::string& filename);
 
 // Position of the '.' that starts the extension of filename: the last '.' of
 // the last path component, not counting a leading one. npos when there is none.
@@ -31,13 +73,14 @@ std::size_t dotPosition(const std::string& filename);
 // is no extension: song.wav + "-0" gives song-0.wav; song gives song-0.
 std::string outputName(const std::string& filename, std::size_t dot, const std::string& suffix);
 
-// Writes one channel (mono) or two (stereo, interleaved left first) to name,
-// in the record's format and sample rate, in one library call. The file
-// appears whole or not at all. Integer encodings clip samples beyond +-1.0.
-// Throws RunError when the file cannot be created, written or closed.
-// A stereo write interleaves into scratch, which is reused when it has the
-// right length already.
-void writeSoundFile(const std::string& name, const SF_INFO& record, const std::vector<SampleBuffer>& channels,
-                    SampleBuffer* scratch = nullptr);
+// Writes one channel (mono) or two (stereo, interleaved left first) into
+// file, in the record's format and sample rate, and closes it; the caller
+// commits it. Samples beyond +-1.0 are clipped unless the encoding stores
+// floats. Throws RunError ("Not able to write output file " + the final
+// name, and the reason) on any failure.
+void writeSound(PendingFile& file, const SF_INFO& record, const std::vector<SampleBuffer>& channels);
+
+// The same for one file on its own: it appears whole or not at all.
+void writeSoundFile(const std::string& name, const SF_INFO& record, const std::vector<SampleBuffer>& channels);
 
 }  // namespace tessavo

@@ -1,31 +1,17 @@
 // Entry point: runs the separation and turns every failure into one message
 // on standard output and exit status 1.
 
-#include "app/PendingFile.h"
 #include "app/RunError.h"
 #include "app/SeparationRun.h"
+#include "app/Signals.h"
 
-#include <csignal>
 #include <iostream>
 #include <new>
-#include <unistd.h>
-
-namespace {
-
-// An interrupted run leaves no half-written output behind.
-extern "C" void onTerminatingSignal(int signalNumber)
-{
-    tessavo::removePendingFiles();
-    _exit(128 + signalNumber);
-}
-
-}  // namespace
 
 int main(int argc, char** argv)
 {
-    std::signal(SIGINT, onTerminatingSignal);
-    std::signal(SIGTERM, onTerminatingSignal);
-    std::signal(SIGHUP, onTerminatingSignal);
+    // An interrupted run leaves no half-written output behind.
+    tessavo::installTerminationHandlers();
     try {
         return tessavo::runSeparation(argc, argv);
     } catch (const tessavo::RunError& e) {

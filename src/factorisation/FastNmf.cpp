@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <system_error>
 #include <thread>
 
 namespace tessavo {
@@ -59,7 +60,13 @@ FastNmf::FastNmf(const Matrix& v, const Matrix& w, const Matrix& h, int threads)
     zeroRow_.assign(static_cast<std::size_t>(bins_), 0.0);
     if (threads_ > 1 && components_ > 0) {
         ready_ = std::make_unique<std::atomic<int>[]>(static_cast<std::size_t>(blocks_));
-        worker_ = std::make_unique<PassWorker>([this] { updateAllBlocks(); });
+        try {
+            worker_ = std::make_unique<PassWorker>([this] { updateAllBlocks(); });
+        } catch (const std::system_error&) {
+            // The system gives no more threads (a process or address-space
+            // limit): one thread computes the same numbers.
+            threads_ = 1;
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <stdexcept>
 
 namespace tessavo {
@@ -25,6 +26,16 @@ void SampleBuffer::clear()
 {
     if (length_ > 0)
         std::memset(samples_.get(), 0, static_cast<std::size_t>(length_) * sizeof(float));
+}
+
+void SampleBuffer::resize(int length)
+{
+    if (length == length_)
+        return;
+    SampleBuffer grown(length);
+    if (const int keep = std::min(length, length_); keep > 0)
+        std::memcpy(grown.data(), data(), static_cast<std::size_t>(keep) * sizeof(float));
+    *this = std::move(grown);
 }
 
 void SampleBuffer::Free::operator()(float* p) const

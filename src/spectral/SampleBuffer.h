@@ -26,6 +26,9 @@ public:
     // Sets every sample to 0.0.
     void clear();
 
+    // Changes the length, keeping the samples that fit; new ones are 0.0.
+    void resize(int length);
+
     // Adds samples 0 .. count-1 of this buffer to target[pos .. pos+count-1];
     // samples that would land past the end of target are dropped.
     void addInto(SampleBuffer& target, int pos, int count) const;

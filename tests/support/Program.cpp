@@ -1,12 +1,18 @@
 #include "support/Program.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace tessavo::test {
 
@@ -63,6 +69,114 @@ RunResult runTessavo(const std::vector<std::string>& args, const std::string& di
     return r;
 }
 
+Child::Child(const Launch& launch)
+    : outFile_(launch.dir + "/.stdout"), errFile_(launch.dir + "/.stderr")
+{
+    std::vector<std::string> words = launch.program.empty() ? std::vector<std::string>{TESSAVO_BINARY} : launch.program;
+    words.insert(words.end(), launch.args.begin(), launch.args.end());
+    std::vector<char*> argv;
+    for (std::string& w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+
+    int hold[2], out[2] = {-1, -1};
+    if (pipe2(hold, O_CLOEXEC) != 0 || (launch.closedStdout && pipe2(out, O_CLOEXEC) != 0))
+        throw std::runtime_error("pipe");
+    const int outFd = launch.closedStdout ? out[1] : open(outFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int errFd = open(errFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int nullFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (launch.closedStdout)
+        close(out[0]);  // nobody will ever read what the child prints
+
+    pid_ = fork();
+    if (pid_ == 0) {
+        // Only async-signal-safe calls from here to exec.
+        if (launch.ownProcessGroup)
+            setpgid(0, 0);
+        for (int s = 1; s < NSIG; ++s)
+            signal(s, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        for (const auto& [resource, value] : launch.limits) {
+            const struct rlimit l = {value, value};
+            if (setrlimit(static_cast<__rlimit_resource_t>(resource), &l) != 0)
+                _exit(120);
+        }
+        dup2(nullFd, 0);
+        dup2(outFd, 1);
+        dup2(errFd, 2);
+        char byte;
+        close(hold[1]);
+        if (read(hold[0], &byte, 1) != 1)
+            _exit(121);
+        if (chdir(launch.dir.c_str()) != 0)
+            _exit(122);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(hold[0]);
+    close(outFd);
+    close(errFd);
+    close(nullFd);
+    release_ = hold[1];
+    if (pid_ < 0)
+        throw std::runtime_error("fork");
+    if (launch.ownProcessGroup)
+        setpgid(pid_, pid_);  // also here, so the group exists once the constructor returns
+}
+
+Child::~Child()
+{
+    if (release_ >= 0)
+        close(release_);
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+void Child::start()
+{
+    if (release_ < 0)
+        return;
+    const char byte = 1;
+    if (write(release_, &byte, 1) != 1)
+        throw std::runtime_error("cannot start the child");
+    close(release_);
+    release_ = -1;
+}
+
+RunResult Child::wait()
+{
+    start();
+    int raw = 0;
+    struct rusage usage {};
+    while (wait4(pid_, &raw, 0, &usage) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    RunResult r;
+    if (WIFEXITED(raw)) {
+        r.status = WEXITSTATUS(raw);
+    } else if (WIFSIGNALED(raw)) {
+        r.signalled = true;
+        r.signal = WTERMSIG(raw);
+        r.status = 128 + r.signal;
+    }
+    r.maxRssKiB = usage.ru_maxrss;
+    r.out = readFile(outFile_);
+    r.err = readFile(errFile_);
+    std::remove(outFile_.c_str());
+    std::remove(errFile_.c_str());
+    return r;
+}
+
+RunResult runChild(const Launch& launch)
+{
+    Child child(launch);
+    return child.wait();
+}
+
 bool writeSound(const std::string& path, int format, int channels, int rate, const std::vector<float>& samples)
 {
     SF_INFO info{};
@@ -72,8 +186,13 @@ bool writeSound(const std::string& path, int format, int channels, int rate, con
     SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
     if (!f)
         return false;
-    const sf_count_t n = static_cast<sf_count_t>(samples.size());
-    const bool ok = sf_write_float(f, samples.data(), n) == n;
+    // In blocks: the Vorbis encoder puts a whole call's samples on the stack.
+    bool ok = true;
+    const std::size_t block = 16384 * static_cast<std::size_t>(channels);
+    for (std::size_t at = 0; at < samples.size() && ok; at += block) {
+        const auto n = static_cast<sf_count_t>(std::min(block, samples.size() - at));
+        ok = sf_write_float(f, samples.data() + at, n) == n;
+    }
     return sf_close(f) == 0 && ok;
 }
 
@@ -86,7 +205,12 @@ Sound readSound(const std::string& path)
         return s;
     }
     s.samples.resize(static_cast<std::size_t>(s.info.frames * s.info.channels));
-    sf_read_float(f, s.samples.data(), static_cast<sf_count_t>(s.samples.size()));
+    const std::size_t block = 16384 * static_cast<std::size_t>(s.info.channels);
+    for (std::size_t at = 0; at < s.samples.size(); at += block) {
+        const auto n = static_cast<sf_count_t>(std::min(block, s.samples.size() - at));
+        if (sf_read_float(f, s.samples.data() + at, n) <= 0)
+            break;
+    }
     sf_close(f);
     return s;
 }

@@ -5,6 +5,9 @@
 #include <sndfile.h>
 
 #include <string>
+#include <sys/resource.h>
+#include <sys/types.h>
+#include <utility>
 #include <vector>
 
 namespace tessavo::test {
@@ -12,6 +15,8 @@ namespace tessavo::test {
 struct RunResult {
     int status = -1;       // exit status, or 128 + signal number
     bool signalled = false;
+    int signal = 0;        // the signal that ended the process (Child only)
+    long maxRssKiB = 0;    // its peak resident memory (Child only)
     std::string out;       // standard output
     std::string err;       // standard error
 };
@@ -28,6 +33,41 @@ int expectedFrames(int samples, int n, int overlap);
 
 // Runs tessavo with args in folder dir.
 RunResult runTessavo(const std::vector<std::string>& args, const std::string& dir);
+
+// How a Child is started.
+struct Launch {
+    std::vector<std::string> args;  // tessavo's arguments, or with program set the whole command
+    std::string dir;                // where it runs; standard output and error go to files there
+    std::vector<std::string> program;  // default: the tessavo binary
+    std::vector<std::pair<int, rlim_t>> limits;  // setrlimit(resource, value) in the child only
+    bool ownProcessGroup = false;   // a group of its own, led by the child (for signals to a whole job)
+    bool closedStdout = false;      // standard output is a pipe whose reader is gone
+};
+
+// A process started from the test, held before it runs the program until
+// start() (so that the test can, say, move it into a cgroup first). Signal
+// dispositions are the defaults in the child. The destructor kills and reaps
+// a child that is still running.
+class Child {
+public:
+    explicit Child(const Launch& launch);
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    pid_t pid() const { return pid_; }
+    void start();
+    // Waits for the end and collects what the child printed.
+    RunResult wait();
+
+private:
+    pid_t pid_ = -1;
+    int release_ = -1;  // writing end of the pipe the child waits on
+    std::string outFile_, errFile_;
+};
+
+// Runs a Child to its end.
+RunResult runChild(const Launch& launch);
 
 struct Sound {
     SF_INFO info{};
