@@ -1,10 +1,13 @@
 #include "app/RunError.h"
 #include "app/Settings.h"
 
+#include "support/Folder.h"
 #include "support/Program.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
+
+#include <tclap/CmdLine.h>
 
 #include <vector>
 
@@ -122,4 +125,31 @@ TEST(Settings, CommandLineErrorsHelpAndVersionThroughTheProgram)
     EXPECT_EQ(range.status, 1);
     EXPECT_EQ(range.out.find("Not able to open"), std::string::npos);
     EXPECT_NE(range.out.find("overlap"), std::string::npos);
+}
+
+// An empty word where a number belongs is a command-line error, like any
+// other value that does not read as a number; it used to mean the default.
+TEST(Settings, EmptyOptionValuesAreCommandLineErrors)
+{
+    const std::vector<std::vector<std::string>> lines = {
+        {"x.wav", ""}, {"x.wav", "2", "-f", ""}, {"x.wav", "2", "-i", ""}, {"x.wav", "2", "-c", ""},
+        {"x.wav", "2", "-o", ""}, {"x.wav", "2", "-t", ""}, {"x.wav", "2", "--fftsize", ""}};
+    for (const std::vector<std::string>& line : lines) {
+        std::vector<const char*> words = {"tessavo"};
+        for (const std::string& w : line)
+            words.push_back(w.c_str());
+        Settings s;
+        EXPECT_THROW(parseSettings(static_cast<int>(words.size()), words.data(), s,
+                                   tessavo::ParseFailure::throwException),
+                     TCLAP::ArgException)
+            << line[line.size() - 2];
+
+        ScratchDir dir;
+        tessavo::test::writeBytes(dir.file("x.wav"), "not read\n");
+        const tessavo::test::RunResult r = runTessavo(line, dir.path());
+        EXPECT_EQ(r.status, 1) << line[line.size() - 2];
+        EXPECT_EQ(r.out, "") << line[line.size() - 2];
+        EXPECT_NE(r.err.find("Couldn't read argument value from string ''"), std::string::npos) << r.err;
+        EXPECT_EQ(tessavo::test::names(tessavo::test::snapshot(dir.path())), std::vector<std::string>{"x.wav"});
+    }
 }

@@ -3,6 +3,7 @@
 #include "app/RunError.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -51,25 +52,36 @@ bool storesFloats(int format)
     }
 }
 
+// The largest sample the program hands to the library for format, so that
+// nothing beyond full scale wraps around (u-law used to store 1.49 as -0.73).
 // The library's own clipping (SFC_SET_CLIPPING) covers its plain integer
-// conversions, except in the PAF and SDS containers. Every other encoding
-// (u-law, A-law, the ADPCMs, GSM, G.72x, DPCM, DWVW, ALAC) wraps values
-// beyond full scale around, so those are clipped here before the library
-// sees them; values within +-1.0 pass unchanged either way.
-bool clipsBeforeWriting(int format)
+// conversions, so those samples pass unchanged. Every other integer-like encoding (u-law, A-law, the ADPCMs,
+// GSM, G.72x, DPCM, ALAC) is clipped here at full scale. DWVW, 24-bit PAF and
+// SDS scale to 32 bits, where 1.0 itself wraps: they get the largest float
+// below it. Float encodings keep every value (+infinity: no clipping).
+float largestSample(int format)
 {
+    const float none = std::numeric_limits<float>::infinity();
     if (storesFloats(format))
-        return false;
+        return none;
     const int container = format & SF_FORMAT_TYPEMASK;
-    switch (format & SF_FORMAT_SUBMASK) {
+    const int encoding = format & SF_FORMAT_SUBMASK;
+    switch (encoding) {
+    case SF_FORMAT_DWVW_12:
+    case SF_FORMAT_DWVW_16:
+    case SF_FORMAT_DWVW_24:
+    case SF_FORMAT_DWVW_N:
+        return std::nextafter(1.0f, 0.0f);
     case SF_FORMAT_PCM_S8:
     case SF_FORMAT_PCM_16:
     case SF_FORMAT_PCM_24:
     case SF_FORMAT_PCM_32:
     case SF_FORMAT_PCM_U8:
-        return container == SF_FORMAT_PAF || container == SF_FORMAT_SDS;
+        if (container == SF_FORMAT_SDS || (container == SF_FORMAT_PAF && encoding == SF_FORMAT_PCM_24))
+            return std::nextafter(1.0f, 0.0f);
+        return none;
     default:
-        return true;
+        return 1.0f;
     }
 }
 
@@ -267,7 +279,8 @@ void writeSound(PendingFile& file, const SF_INFO& record, const std::vector<Samp
     // the same input and options give the same bytes on every run.
     sf_command(out.get(), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
 
-    const bool clip = clipsBeforeWriting(info.format);
+    const float top = largestSample(info.format);
+    const bool clip = top != std::numeric_limits<float>::infinity();
     const bool direct = info.channels == 1 && !clip;
     std::vector<float> block(direct ? 0 : static_cast<std::size_t>(kBlockFrames) * info.channels);
     for (int pos = 0; pos < n; pos += kBlockFrames) {
@@ -278,7 +291,7 @@ void writeSound(PendingFile& file, const SF_INFO& record, const std::vector<Samp
                 const float* from = channels[static_cast<std::size_t>(c)].data() + pos;
                 for (int i = 0; i < m; ++i) {
                     const float v = from[i];
-                    block[static_cast<std::size_t>(i * info.channels + c)] = clip ? std::clamp(v, -1.0f, 1.0f) : v;
+                    block[static_cast<std::size_t>(i * info.channels + c)] = clip ? std::clamp(v, -1.0f, top) : v;
                 }
             }
             samples = block.data();

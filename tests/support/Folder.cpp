@@ -24,6 +24,8 @@ Snapshot snapshot(const std::string& dir)
             s[name] = "<link to " + fs::read_symlink(e.path()).string() + ">";
         else if (e.is_directory())
             s[name] = "<folder>";
+        else if (!e.is_regular_file())
+            s[name] = "<special file>";
         else if (e.file_size() > (1u << 20))
             s[name] = "<" + std::to_string(e.file_size()) + " bytes>";
         else

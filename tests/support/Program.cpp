@@ -32,6 +32,13 @@ std::string quote(const std::string& word)
 
 }  // namespace
 
+std::string tessavoBinary()
+{
+    // Lets the same tests run against another build, such as an older one.
+    const char* other = std::getenv("TESSAVO_TEST_BINARY");
+    return other && *other ? other : TESSAVO_BINARY;
+}
+
 std::vector<std::string> withOptions(std::vector<std::string> head, const std::vector<std::string>& tail)
 {
     head.insert(head.end(), tail.begin(), tail.end());
@@ -48,7 +55,7 @@ RunResult runTessavo(const std::vector<std::string>& args, const std::string& di
 {
     const std::string outFile = dir + "/.stdout";
     const std::string errFile = dir + "/.stderr";
-    std::string command = "cd " + quote(dir) + " && " + quote(TESSAVO_BINARY);
+    std::string command = "cd " + quote(dir) + " && " + quote(tessavoBinary());
     for (const std::string& a : args)
         command += " " + quote(a);
     command += " >" + quote(outFile) + " 2>" + quote(errFile) + " </dev/null";
@@ -72,7 +79,7 @@ RunResult runTessavo(const std::vector<std::string>& args, const std::string& di
 Child::Child(const Launch& launch)
     : outFile_(launch.dir + "/.stdout"), errFile_(launch.dir + "/.stderr")
 {
-    std::vector<std::string> words = launch.program.empty() ? std::vector<std::string>{TESSAVO_BINARY} : launch.program;
+    std::vector<std::string> words = launch.program.empty() ? std::vector<std::string>{tessavoBinary()} : launch.program;
     words.insert(words.end(), launch.args.begin(), launch.args.end());
     std::vector<char*> argv;
     for (std::string& w : words)

@@ -21,6 +21,10 @@ struct RunResult {
     std::string err;       // standard error
 };
 
+// The program under test: the build's tessavo, or the one that the
+// environment variable TESSAVO_TEST_BINARY names.
+std::string tessavoBinary();
+
 // Small transform sizes for quick runs: transform 512, hop 128, 3 passes.
 inline const std::vector<std::string> kSmallRun = {"-f", "256", "-i", "3"};
 
@@ -36,10 +40,14 @@ RunResult runTessavo(const std::vector<std::string>& args, const std::string& di
 
 // How a Child is started.
 struct Launch {
-    std::vector<std::string> args;  // tessavo's arguments, or with program set the whole command
+    Launch(std::vector<std::string> a, std::string d, std::vector<std::pair<int, rlim_t>> l = {})
+        : args(std::move(a)), dir(std::move(d)), limits(std::move(l))
+    {
+    }
+    std::vector<std::string> args;  // tessavo's arguments, or with program set the whole command's
     std::string dir;                // where it runs; standard output and error go to files there
-    std::vector<std::string> program;  // default: the tessavo binary
     std::vector<std::pair<int, rlim_t>> limits;  // setrlimit(resource, value) in the child only
+    std::vector<std::string> program;  // default: the tessavo binary
     bool ownProcessGroup = false;   // a group of its own, led by the child (for signals to a whole job)
     bool closedStdout = false;      // standard output is a pipe whose reader is gone
 };
