@@ -306,6 +306,9 @@ TEST(Resources, MemoryCgroupLimitIsRespected)
         {"3 s of stereo", 2, 3, {"x.wav", "3", "-s", "-i", "20"}, 0, ""},
     };
     for (const Case& c : cases) {
+        // The sanitizers' shadow memory would not fit the run that does.
+        if (c.status == 0 && kSanitizerShadow)
+            continue;
         ScratchDir dir;
         writeInput(dir.file("x.wav"), c.channels, 44100 * c.seconds, 44100);
         std::string why;

@@ -1,5 +1,6 @@
 #include "app/SoundFile.h"
 
+#include "app/OggSerial.h"
 #include "app/RunError.h"
 
 #include <algorithm>
@@ -303,6 +304,8 @@ void writeSound(PendingFile& file, const SF_INFO& record, const std::vector<Samp
     }
     if (out.close() != 0)
         throw RunError(failure + sf_strerror(nullptr));
+    if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG && !fixOggSerial(file.descriptor(), file.finalName()))
+        throw RunError(failure + "its Ogg pages could not be read back");
     file.finish();
 }
 
