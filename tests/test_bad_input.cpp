@@ -4,6 +4,7 @@
 // never a signal, says what went wrong, and a failed run leaves every file
 // that was there before byte for byte as it was.
 
+#include "support/Bytes.h"
 #include "support/Folder.h"
 #include "support/Program.h"
 #include "support/TestFiles.h"
@@ -33,42 +34,11 @@ using namespace tessavo::test;
 
 namespace {
 
-// The address and thread sanitizers reserve huge address ranges at start-up.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitizerShadow = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitizerShadow = true;
-#else
-constexpr bool kSanitizerShadow = false;
-#endif
-#else
-constexpr bool kSanitizerShadow = false;
-#endif
-
 constexpr int kRate = 8000;
 constexpr int kFrames = 2000;
 // Bytes of an earlier output that a failed run must not touch.
 const std::string kOldResidual = "an earlier x-residual.wav\n";
 const std::string kOldText = "an earlier x.wav-W.txt\n";
-
-void put16(std::string& s, std::uint16_t v)
-{
-    s += static_cast<char>(v & 0xFF);
-    s += static_cast<char>(v >> 8);
-}
-
-void put32(std::string& s, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        s += static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-
-void put64(std::string& s, std::uint64_t v)
-{
-    for (int i = 0; i < 8; ++i)
-        s += static_cast<char>((v >> (8 * i)) & 0xFF);
-}
 
 std::string fmtChunk(int channels)
 {

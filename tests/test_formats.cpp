@@ -5,6 +5,7 @@
 #include "app/RunError.h"
 #include "app/SoundFile.h"
 
+#include "support/Bytes.h"
 #include "support/Folder.h"
 #include "support/Program.h"
 #include "support/TestFiles.h"
@@ -23,18 +24,6 @@ using namespace tessavo;
 using namespace tessavo::test;
 
 namespace {
-
-std::vector<SampleBuffer> channelsOf(const std::vector<float>& interleaved, int channels)
-{
-    const int frames = static_cast<int>(interleaved.size()) / channels;
-    std::vector<SampleBuffer> out;
-    for (int c = 0; c < channels; ++c) {
-        out.emplace_back(frames);
-        for (int i = 0; i < frames; ++i)
-            out.back()[i] = interleaved[static_cast<std::size_t>(i * channels + c)];
-    }
-    return out;
-}
 
 SF_INFO recordOf(int format, int channels, int rate)
 {
@@ -77,30 +66,13 @@ std::vector<Encoding> everyEncoding()
     return all;
 }
 
+// The encodings that keep values beyond full scale: floats, and the lossy
+// codecs that work on floats.
 bool storesFloats(int format)
 {
-    switch (format & SF_FORMAT_SUBMASK) {
-    case SF_FORMAT_FLOAT:
-    case SF_FORMAT_DOUBLE:
-    case SF_FORMAT_VORBIS:
-    case SF_FORMAT_OPUS:
-    case SF_FORMAT_MPEG_LAYER_III:
-        return true;
-    default:
-        return false;
-    }
-}
-
-void put16(std::string& s, unsigned v)
-{
-    s += static_cast<char>(v & 0xFF);
-    s += static_cast<char>((v >> 8) & 0xFF);
-}
-
-void put32(std::string& s, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        s += static_cast<char>((v >> (8 * i)) & 0xFF);
+    const int sub = format & SF_FORMAT_SUBMASK;
+    return sub == SF_FORMAT_FLOAT || sub == SF_FORMAT_DOUBLE || sub == SF_FORMAT_MPEG_LAYER_III ||
+           (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG;
 }
 
 // Silent MPEG-1 frames at 44100 Hz, 128 kbit/s, mono: a header and every

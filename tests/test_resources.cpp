@@ -5,6 +5,7 @@
 
 #include "app/MemoryBudget.h"
 
+#include "support/Bytes.h"
 #include "support/Folder.h"
 #include "support/Program.h"
 #include "support/TestFiles.h"
@@ -34,33 +35,10 @@ using namespace tessavo::test;
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitizerShadow = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitizerShadow = true;
-#else
-constexpr bool kSanitizerShadow = false;
-#endif
-#else
-constexpr bool kSanitizerShadow = false;
-#endif
 constexpr const char* kNoAddressLimit =
     "the address and thread sanitizers reserve terabytes of address space and cannot start under a limit";
 
 constexpr rlim_t kGiB = rlim_t{1} << 30;
-
-void put16(std::string& s, unsigned v)
-{
-    s += static_cast<char>(v & 0xFF);
-    s += static_cast<char>((v >> 8) & 0xFF);
-}
-
-void put32(std::string& s, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        s += static_cast<char>((v >> (8 * i)) & 0xFF);
-}
 
 // The header of a 16-bit WAV file at 8000 Hz whose data chunk claims
 // dataBytes.

@@ -1,6 +1,7 @@
 #include "app/RunError.h"
 #include "app/SoundFile.h"
 
+#include "support/Bytes.h"
 #include "support/Program.h"
 #include "support/TestFiles.h"
 
@@ -10,21 +11,10 @@
 #include <vector>
 
 using namespace tessavo;
+using tessavo::test::channelsOf;
 using tessavo::test::ScratchDir;
 
 namespace {
-
-std::vector<SampleBuffer> channelsOf(const std::vector<float>& interleaved, int channels)
-{
-    const int frames = static_cast<int>(interleaved.size()) / channels;
-    std::vector<SampleBuffer> out;
-    for (int c = 0; c < channels; ++c) {
-        out.emplace_back(frames);
-        for (int i = 0; i < frames; ++i)
-            out.back()[i] = interleaved[static_cast<std::size_t>(i) * channels + c];
-    }
-    return out;
-}
 
 std::string messageOf(const std::function<void()>& f)
 {
