@@ -45,7 +45,8 @@ Matrix spectrogramLike(int frames, int bins)
 
 struct Problem {
     Matrix v;
-    std::unique_ptr<NmfFactoriser> plain;
+    RandomStream random;
+    std::unique_ptr<NmfFactoriser> plain;  // refers to v: a Problem never moves once made
 };
 
 // Built once per shape and reused, so the plain runs start from factors that
@@ -56,10 +57,10 @@ Problem& problem(int frames, int bins, int k)
     const std::string key = std::to_string(frames) + "x" + std::to_string(bins) + "k" + std::to_string(k);
     auto it = cache.find(key);
     if (it == cache.end()) {
-        Problem p;
+        it = cache.try_emplace(key).first;
+        Problem& p = it->second;
         p.v = spectrogramLike(frames, bins);
-        p.plain = std::make_unique<NmfFactoriser>(p.v, k);
-        it = cache.emplace(key, std::move(p)).first;
+        p.plain = std::make_unique<NmfFactoriser>(p.v, k, p.random);
     }
     return it->second;
 }

@@ -4,7 +4,7 @@
 // Usage: tessavo_memory_need FRAMES CHANNELS FFTSIZE OVERLAP COMPONENTS THREADS
 // (FFTSIZE is the option value; the transform is the power of two above it).
 
-#include "app/MemoryBudget.h"
+#include "separation/SeparationMemory.h"
 #include "app/Settings.h"
 
 #include <cstdio>
@@ -23,7 +23,7 @@ int main(int argc, char** argv)
     shape.overlap = std::atoi(argv[4]);
     shape.components = std::atoi(argv[5]);
     shape.threads = std::atoi(argv[6]);
-    const tessavo::MemoryNeed need = tessavo::memoryNeed(shape);
+    const tessavo::MemoryNeed need = tessavo::separationMemory(shape);
     std::printf("%.0f\n", need.total / (1 << 20));
     return 0;
 }

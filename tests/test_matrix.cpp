@@ -1,5 +1,7 @@
 #include "factorisation/Matrix.h"
 
+#include <type_traits>
+
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -142,28 +144,37 @@ TEST(Matrix, ZeroDivisorStoresIeeeResultOnlyThere)
     EXPECT_EQ(a[0][3], 2);
 }
 
-TEST(Matrix, CopiesShareElementsUntilTheLastHandleGoes)
+TEST(Matrix, SharedHandlesShareElementsUntilTheLastHandleGoes)
 {
+    // No implicit copies: sharing is asked for, so a const matrix never
+    // gains a writable alias.
+    static_assert(!std::is_copy_constructible_v<Matrix> && !std::is_copy_assignable_v<Matrix>);
     Matrix a(2, 2, 0.0);
     EXPECT_EQ(a.shareCount(), 1);
     {
-        Matrix b = a;
+        Matrix b = a.share();
         EXPECT_EQ(a.shareCount(), 2);
         b[1][0] = 7.0;
         EXPECT_EQ(a[1][0], 7.0);
         Matrix c;
-        c = b;
+        c = b.share();
         EXPECT_EQ(a.shareCount(), 3);
         c[0][1] = 3.0;
         EXPECT_EQ(a[0][1], 3.0);
     }
-    EXPECT_EQ(a.shareCount(), 1);  // destroying the copies left the elements intact
+    EXPECT_EQ(a.shareCount(), 1);  // destroying the other handles left the elements intact
     EXPECT_EQ(a[1][0], 7.0);
 
-    Matrix& self = a;
-    a = self;
+    a = a.share();
     EXPECT_EQ(a.shareCount(), 1);
     EXPECT_EQ(a[0][1], 3.0);
+
+    // A clone has elements of its own.
+    const Matrix& constant = a;
+    Matrix copy = constant.clone();
+    copy[0][1] = -1.0;
+    EXPECT_EQ(a[0][1], 3.0);
+    EXPECT_EQ(copy.shareCount(), 1);
 
     // A moved-from handle is empty; the elements live on in the target.
     Matrix moved = std::move(a);

@@ -1,12 +1,12 @@
 // Tests of the generator, the NMF factoriser and the objective.
 //
-// Tests marked "fresh stream" expect the process-wide generator to start at
-// state 1: they rely on ctest running every test in a process of its own.
-// The expected numbers come from the generator's definition and from
-// hand-checked doubles in shortest round-trip notation.
+// Each test makes its own stream, from state 1 as a run does. The expected
+// numbers come from the generator's definition and from hand-checked
+// doubles in shortest round-trip notation.
 
 #include "factorisation/NmfFactoriser.h"
 #include "factorisation/Random.h"
+#include "support/Numbers.h"
 #include "support/TestFiles.h"
 
 #include "support/Matrices.h"
@@ -15,7 +15,6 @@
 
 #include <climits>
 #include <cmath>
-#include <cstdio>
 #include <initializer_list>
 #include <stdexcept>
 #include <string>
@@ -23,7 +22,9 @@
 using tessavo::Matrix;
 using tessavo::NmfFactoriser;
 using tessavo::objective;
+using tessavo::RandomStream;
 using tessavo::test::bits;
+using tessavo::test::sameBits;
 
 using tessavo::test::matrixOf;
 
@@ -31,29 +32,14 @@ namespace {
 
 constexpr double c = tessavo::kNmfRandomScale;
 
-std::string g17(double v)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.17g", v);
-    return text;
-}
-
-// Bit-for-bit equality, reported with 17 digits.
-::testing::AssertionResult sameBits(double actual, double expected)
-{
-    if (bits(actual) == bits(expected))
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "got " << g17(actual) << ", expected " << g17(expected);
-}
-
 }  // namespace
 
 TEST(Random, FirstEightDrawsFromStateOne)
 {
-    // Fresh stream.
+    RandomStream random;
     const int expected[] = {41, 18467, 6334, 26500, 19169, 15724, 11478, 29358};
     for (int e : expected)
-        EXPECT_EQ(tessavo::drawRandom(), e);
+        EXPECT_EQ(random.draw(), e);
 }
 
 TEST(NmfFactoriser, ScaleIsTheDoubleNearestOneOver16383)
@@ -63,9 +49,9 @@ TEST(NmfFactoriser, ScaleIsTheDoubleNearestOneOver16383)
 
 TEST(NmfFactoriser, WorkedExampleToTheLastBit)
 {
-    // Fresh stream.
+    RandomStream random;
     const Matrix v = matrixOf(2, 2, {1, 2, 3, 4});
-    NmfFactoriser nmf(v, 1);
+    NmfFactoriser nmf(v, 1, random);
     ASSERT_EQ(nmf.w().rows(), 2);
     ASSERT_EQ(nmf.w().cols(), 1);
     ASSERT_EQ(nmf.h().rows(), 1);
@@ -87,15 +73,16 @@ TEST(NmfFactoriser, WorkedExampleToTheLastBit)
     nmf.updateH();
     EXPECT_TRUE(sameBits(objective(nmf.v(), nmf.w(), nmf.h()), 0.36596677254681553));
 
-    // V is shared, never written.
+    // V is referred to, never copied or written.
     EXPECT_EQ(nmf.v().data(), v.data());
     EXPECT_EQ(v[1][1], 4.0);
 }
 
 TEST(NmfFactoriser, OneFrameTwoComponentsStart)
 {
-    // Fresh stream.
-    NmfFactoriser nmf(Matrix(1, 3, 1.0), 2);
+    RandomStream random;
+    const Matrix v(1, 3, 1.0);
+    NmfFactoriser nmf(v, 2, random);
     EXPECT_TRUE(sameBits(nmf.w()[0][0], 0.0025025941524751266));
     EXPECT_TRUE(sameBits(nmf.w()[0][1], 1.1272050296038576));
     EXPECT_TRUE(sameBits(nmf.h()[0][0], 0.38662027711652325));
@@ -104,24 +91,30 @@ TEST(NmfFactoriser, OneFrameTwoComponentsStart)
 
 TEST(NmfFactoriser, RandomStartIsAProductNotAQuotient)
 {
-    // Fresh stream. The 21st draw is 32391, for which 32391 * c and
-    // 32391 / 16383 differ in the last bit; with one frame and K = 1 it
-    // lands in the last of 20 bins of H.
-    NmfFactoriser nmf(Matrix(1, 20, 1.0), 1);
+    // The 21st draw is 32391, for which 32391 * c and 32391 / 16383 differ
+    // in the last bit; with one frame and K = 1 it lands in the last of 20
+    // bins of H.
+    RandomStream random;
+    const Matrix v(1, 20, 1.0);
+    NmfFactoriser nmf(v, 1, random);
     EXPECT_TRUE(sameBits(nmf.h()[0][19], 32391 * c));
     EXPECT_NE(bits(32391 * c), bits(32391 / 16383.0));
 }
 
 TEST(NmfFactoriser, ConsecutiveFactorisersContinueOneStream)
 {
-    // Fresh stream.
-    NmfFactoriser first(Matrix(1, 1, 1.0), 1);
-    NmfFactoriser second(Matrix(1, 1, 1.0), 1);
+    RandomStream random;
+    const Matrix v(1, 1, 1.0);
+    NmfFactoriser first(v, 1, random);
+    NmfFactoriser second(v, 1, random);
     EXPECT_TRUE(sameBits(first.w()[0][0], 41 * c));
     EXPECT_TRUE(sameBits(first.h()[0][0], 18467 * c));
     EXPECT_TRUE(sameBits(second.w()[0][0], 6334 * c));
     EXPECT_TRUE(sameBits(second.h()[0][0], 26500 * c));
-    EXPECT_EQ(tessavo::drawRandom(), 19169);
+    EXPECT_EQ(random.draw(), 19169);
+    // A stream of its own starts again from state 1.
+    RandomStream other;
+    EXPECT_EQ(other.draw(), 41);
 }
 
 TEST(NmfFactoriser, ObjectiveIsTheRootOfOneSumOfSquares)
@@ -140,7 +133,8 @@ TEST(NmfFactoriser, ZeroFramesAndBinsStayZero)
 {
     // Row 1 (a frame) and column 2 (a bin) of V are silent.
     const Matrix v = matrixOf(3, 4, {1, 2, 0, 4, 0, 0, 0, 0, 5, 1, 0, 2});
-    NmfFactoriser nmf(v, 2);
+    RandomStream random;
+    NmfFactoriser nmf(v, 2, random);
     for (int iteration = 0; iteration < 5; ++iteration) {
         nmf.updateW();
         for (int k = 0; k < 2; ++k)
@@ -158,7 +152,8 @@ TEST(NmfFactoriser, ZeroFramesAndBinsStayZero)
 TEST(NmfFactoriser, ZeroComponentsLeaveEmptyFactors)
 {
     const Matrix v = matrixOf(2, 2, {3, 4, 0, 12});
-    NmfFactoriser nmf(v, 0);
+    RandomStream random;
+    NmfFactoriser nmf(v, 0, random);
     nmf.updateW();
     nmf.updateH();
     EXPECT_EQ(nmf.components(), 0);
@@ -171,9 +166,11 @@ TEST(NmfFactoriser, ZeroComponentsLeaveEmptyFactors)
 
 TEST(NmfFactoriser, RejectsImpossibleComponentCounts)
 {
-    EXPECT_THROW(NmfFactoriser(Matrix(2, 2, 1.0), -1), std::invalid_argument);
+    RandomStream random;
+    const Matrix v(2, 2, 1.0);
+    EXPECT_THROW(NmfFactoriser(v, -1, random), std::invalid_argument);
     // 2 x INT_MAX elements cannot be counted in a 32-bit size.
-    EXPECT_THROW(NmfFactoriser(Matrix(2, 2, 1.0), INT_MAX), std::length_error);
+    EXPECT_THROW(NmfFactoriser(v, INT_MAX, random), std::length_error);
 }
 
 // A second, deliberately variable implementation of one update pair from

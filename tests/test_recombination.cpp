@@ -1,7 +1,7 @@
 // Tests of the recombination of spectrograms: components, residual, and the
 // stereo fold and split.
 
-#include "factorisation/Recombination.h"
+#include "separation/Recombination.h"
 #include "support/TestFiles.h"
 
 #include "support/Matrices.h"

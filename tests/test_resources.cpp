@@ -169,7 +169,7 @@ TEST(Resources, MemoryNeedFollowsTheRunsShape)
     stereo.channels = 2;
     RunShape many = mono;
     many.components = 20000;
-    const MemoryNeed m = memoryNeed(mono), s = memoryNeed(stereo), k = memoryNeed(many);
+    const MemoryNeed m = separationMemory(mono), s = separationMemory(stereo), k = separationMemory(many);
     // Three minutes: 3876 frames of 4096 bins, 127 MB a matrix; three
     // matrices for mono, six for stereo.
     EXPECT_GT(m.total, 3 * 127e6);

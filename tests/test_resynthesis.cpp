@@ -1,62 +1,37 @@
 // The outputs' fast resynthesis against the plain steps (form the magnitude,
 // split it by the stereo angle, synthesise with the phases), bit for bit.
 
-#include "app/Resynthesis.h"
-#include "factorisation/Recombination.h"
+#include "separation/Resynthesis.h"
+#include "separation/Recombination.h"
 
+#include "support/Numbers.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
+#include <stdexcept>
 
 using namespace tessavo;
-using tessavo::test::bits;
+using namespace tessavo::test;
 
 namespace {
 
 constexpr int kFft = 64;
 constexpr int kOverlap = 4;
 
-Matrix filled(int rows, int cols, std::uint32_t seed, double scale, double offset)
-{
-    Matrix m(rows, cols);
-    std::uint32_t state = seed;
-    for (int i = 0; i < rows; ++i)
-        for (int j = 0; j < cols; ++j) {
-            state = state * 1664525u + 1013904223u;
-            m[i][j] = offset + scale * static_cast<double>(state >> 8) / 16777216.0;
-        }
-    return m;
-}
-
-Matrix copyOf(const Matrix& m)
-{
-    Matrix c(m.rows(), m.cols());
-    for (int i = 0; i < m.size(); ++i)
-        c.data()[i] = m.data()[i];
-    return c;
-}
-
-void expectSameSignal(const SampleBuffer& a, const SampleBuffer& b, const char* what)
-{
-    ASSERT_EQ(a.length(), b.length()) << what;
-    for (int i = 0; i < a.length(); ++i)
-        ASSERT_EQ(bits(a[i]), bits(b[i])) << what << " sample " << i;
-}
-
 }  // namespace
 
 TEST(Resynthesis, MatchesThePlainStepsForEveryOutputAndThreadCount)
 {
     const int frames = 23, bins = kFft / 2, k = 3;
-    const Matrix v = filled(frames, bins, 1, 2.0, 0.0);
-    const Matrix w = filled(frames, k, 2, 1.5, 0.0);
-    const Matrix h = filled(k, bins, 3, 1.0, 0.0);
-    const Matrix theta = filled(frames, bins, 4, 1.5707963267948966, 0.0);
-    const Matrix phaseL = filled(frames, bins, 5, 6.283185307179586, -3.141592653589793);
-    const Matrix phaseR = filled(frames, bins, 6, 6.283185307179586, -3.141592653589793);
+    const Matrix v = filledMatrix(frames, bins, 1, 2.0, 0.0);
+    const Matrix w = filledMatrix(frames, k, 2, 1.5, 0.0);
+    const Matrix h = filledMatrix(k, bins, 3, 1.0, 0.0);
+    const Matrix theta = filledMatrix(frames, bins, 4, 1.5707963267948966, 0.0);
+    const Matrix phaseL = filledMatrix(frames, bins, 5, 6.283185307179586, -3.141592653589793);
+    const Matrix phaseR = filledMatrix(frames, bins, 6, 6.283185307179586, -3.141592653589793);
 
     Stft plain(kOverlap, 8000, kFft, kFft, 1.0f);
     std::vector<OutputSource> all;
@@ -69,31 +44,30 @@ TEST(Resynthesis, MatchesThePlainStepsForEveryOutputAndThreadCount)
         Resynthesis fast(threads, kOverlap, 8000, kFft, kFft);
 
         InputPhases mono;
-        Matrix p = copyOf(phaseL);
-        mono.channels.push_back(takeTrigTable(p, threads));
+        mono.channels.push_back(takeTrigTable(phaseL.clone(), threads));
         const auto& monoSignals = fast.synthesise(all, mono);
         for (int c = -1; c < k; ++c) {
             ASSERT_EQ(monoSignals[static_cast<std::size_t>(c + 1)].size(), 1u);
-            expectSameSignal(monoSignals[static_cast<std::size_t>(c + 1)][0], plain.synthesise(magnitudeOf(c), phaseL),
-                             "mono");
+            EXPECT_TRUE(sameBits(monoSignals[static_cast<std::size_t>(c + 1)][0],
+                                 plain.synthesise(magnitudeOf(c), phaseL)))
+                << "mono, output " << c;
         }
 
         // Stereo, first with the angle as it is, then with its table.
         InputPhases stereo;
-        Matrix pl = copyOf(phaseL), pr = copyOf(phaseR);
-        stereo.channels.push_back(takeTrigTable(pl, threads));
-        stereo.channels.push_back(takeTrigTable(pr, threads));
-        stereo.angle = copyOf(theta);
+        stereo.channels.push_back(takeTrigTable(phaseL.clone(), threads));
+        stereo.channels.push_back(takeTrigTable(phaseR.clone(), threads));
+        stereo.angle = theta.clone();
         for (bool tabulated : {false, true}) {
             if (tabulated)
-                stereo.angleTable = takeTrigTable(stereo.angle, threads);
+                stereo.angle = takeTrigTable(std::move(std::get<Matrix>(stereo.angle)), threads);
             const auto& signals = fast.synthesise(all, stereo);
             for (int c = -1; c < k; ++c) {
                 const Matrix x = magnitudeOf(c);
                 const auto& out = signals[static_cast<std::size_t>(c + 1)];
                 ASSERT_EQ(out.size(), 2u);
-                expectSameSignal(out[0], plain.synthesise(splitLeft(x, theta), phaseL), "left");
-                expectSameSignal(out[1], plain.synthesise(splitRight(x, theta), phaseR), "right");
+                EXPECT_TRUE(sameBits(out[0], plain.synthesise(splitLeft(x, theta), phaseL))) << "left " << c;
+                EXPECT_TRUE(sameBits(out[1], plain.synthesise(splitRight(x, theta), phaseR))) << "right " << c;
             }
         }
     }
@@ -101,10 +75,11 @@ TEST(Resynthesis, MatchesThePlainStepsForEveryOutputAndThreadCount)
 
 TEST(Resynthesis, TablesHoldTheLibraryCosineAndSine)
 {
-    Matrix angles = filled(5, 7, 9, 20.0, -10.0);
-    const Matrix original = copyOf(angles);
-    const TrigTable t = takeTrigTable(angles, 2);
-    EXPECT_EQ(angles.rows(), 0);  // the angles' storage now holds the cosines
+    Matrix angles = filledMatrix(5, 7, 9, 20.0, -10.0);
+    const Matrix original = angles.clone();
+    const double* storage = angles.data();
+    const TrigTable t = takeTrigTable(std::move(angles), 2);
+    EXPECT_EQ(t.cos.data(), storage);  // the angles' storage now holds the cosines
     for (int i = 0; i < 5; ++i)
         for (int j = 0; j < 7; ++j) {
             EXPECT_EQ(bits(t.cos[i][j]), bits(std::cos(original[i][j])));
@@ -112,10 +87,22 @@ TEST(Resynthesis, TablesHoldTheLibraryCosineAndSine)
         }
 }
 
+TEST(Resynthesis, ASpareMatrixIsReusedOnlyWhenItFits)
+{
+    Matrix spare(5, 7);
+    const double* storage = spare.data();
+    const TrigTable reused = takeTrigTable(filledMatrix(5, 7, 1), 1, std::move(spare));
+    EXPECT_EQ(reused.sin.data(), storage);
+    EXPECT_THROW(takeTrigTable(filledMatrix(5, 7, 1), 1, Matrix(7, 5)), std::invalid_argument);
+    Matrix shared(5, 7);
+    Matrix other = shared.share();
+    EXPECT_THROW(takeTrigTable(filledMatrix(5, 7, 1), 1, std::move(shared)), std::invalid_argument);
+}
+
 TEST(Resynthesis, FoldingStereoInPlaceGivesTheSameMagnitudeAndAngle)
 {
-    Matrix left = filled(6, 9, 11, 3.0, 0.0);
-    Matrix right = filled(6, 9, 12, 3.0, 0.0);
+    Matrix left = filledMatrix(6, 9, 11, 3.0, 0.0);
+    Matrix right = filledMatrix(6, 9, 12, 3.0, 0.0);
     left[2][3] = 0.0;
     right[2][3] = 0.0;  // silent in both: angle 0, all left
     const Matrix v = stereoMagnitude(left, right);

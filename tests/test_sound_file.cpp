@@ -1,4 +1,5 @@
 #include "app/RunError.h"
+#include "app/OutputNames.h"
 #include "app/SoundFile.h"
 
 #include "support/Bytes.h"
@@ -129,9 +130,7 @@ TEST(SoundFile, OutputFailuresNameTheFileAndKeepEarlierOnes)
 
 TEST(SoundFile, OutputNamesInsertTheSuffixBeforeTheExtension)
 {
-    auto name = [](const std::string& f, const std::string& suffix) {
-        return outputName(f, dotPosition(f), suffix);
-    };
+    auto name = [](const std::string& f, const std::string& suffix) { return OutputNames(f).sound(suffix); };
     EXPECT_EQ(name("song.wav", "-residual"), "song-residual.wav");
     EXPECT_EQ(name("song.wav", "-0"), "song-0.wav");
     EXPECT_EQ(name("song.wav", "-12"), "song-12.wav");
@@ -142,4 +141,8 @@ TEST(SoundFile, OutputNamesInsertTheSuffixBeforeTheExtension)
     EXPECT_EQ(name("song", "-0"), "song-0");
     EXPECT_EQ(name("dir/.hidden", "-0"), "dir/.hidden-0");
     EXPECT_EQ(name(".wav", "-0"), ".wav-0");
+    // The matrix files take the whole name.
+    EXPECT_EQ(OutputNames("a/take.1.wav").wFile(), "a/take.1.wav-W.txt");
+    EXPECT_EQ(OutputNames("take").hFile(), "take-H.txt");
+    EXPECT_EQ(OutputNames("song.wav").component(12), "song-12.wav");
 }

@@ -54,16 +54,6 @@ private:
 
 }  // namespace
 
-std::string wFileName(const std::string& filename)
-{
-    return filename + "-W.txt";
-}
-
-std::string hFileName(const std::string& filename)
-{
-    return filename + "-H.txt";
-}
-
 void writeMatrix(PendingFile& file, const Matrix& m)
 {
     file.open();

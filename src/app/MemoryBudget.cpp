@@ -15,12 +15,6 @@ namespace tessavo {
 
 namespace {
 
-// Bytes of one transform object (FFT tables and scratch, window, work
-// buffers) per point of the transform.
-constexpr double kTransformBytesPerPoint = 30.0;
-// The program itself (code, libraries, stream buffers) beside what is counted.
-constexpr double kFixedBytes = 32.0 * (1 << 20);
-
 std::string fileText(const std::string& path)
 {
     std::ifstream in(path);
@@ -103,38 +97,6 @@ double threadStackBytes()
 
 }  // namespace
 
-MemoryNeed memoryNeed(const RunShape& s)
-{
-    const double hop = s.fftLength / s.overlap;
-    const double frames = static_cast<double>(s.frames);
-    const double rows = std::floor(frames / hop) + 1;
-    const double bins = s.fftLength / 2.0;
-    const double k = s.components;
-    const double channels = s.channels;
-    const double cells = rows * bins * 8.0;  // one frames × bins matrix
-    const double transform = kTransformBytesPerPoint * s.fftLength;
-
-    // Reading and analysing: the samples, and each channel's magnitude and
-    // phase matrices as the analysers fill them.
-    const double analysing = frames * channels * 4.0 + 2.0 * channels * cells +
-                             std::min<double>(s.threads, channels) * transform;
-    // From then on: V and the phases' cosine and sine tables (for stereo the
-    // stereo angle's too): three matrices per channel.
-    const double tables = 3.0 * channels * cells;
-    const auto peak = [&](double components) {
-        // The factoriser: the start, three generations of W and of H, Hᵀ and
-        // two row-padded K × B tables, the K × K Gram matrix.
-        const double factorising = (4.0 * rows * components + 7.0 * components * (bins + 16.0) +
-                                    components * components) * 8.0;
-        // Writing: the final W and H, at most two outputs in flight, one
-        // synthesiser per thread (at most four) with a row of magnitudes.
-        const double outputs = (rows * components + components * bins) * 8.0 + 2.0 * rows * hop * channels * 4.0 +
-                               std::min(s.threads, 4) * (transform + bins * 8.0);
-        return kFixedBytes + std::max(analysing, tables + std::max(factorising, outputs));
-    };
-    return MemoryNeed{peak(0), peak(k)};
-}
-
 double cgroupMemoryLimit(const std::string& mountinfo, const std::string& cgroup,
                          std::string (*readFile)(const std::string& path))
 {
@@ -188,7 +150,7 @@ double memoryAvailable()
 
 void checkMemory(const RunShape& shape)
 {
-    const MemoryNeed need = memoryNeed(shape);
+    const MemoryNeed need = separationMemory(shape);
     const double available = memoryAvailable();
     if (need.total <= available)
         return;

@@ -1,34 +1,14 @@
 #pragma once
-// How much memory a run will hold at its peak, worked out from the input's
-// header and the settings before anything big is allocated, and how much it
-// may hold: the least of the physical memory, the memory cgroup's limit and
+// Whether a run fits in the memory it may hold: the least of the physical memory, the memory cgroup's limit and
 // what the address-space limit leaves. A run that cannot fit is refused with
 // a message instead of being killed part-way (by the kernel's OOM killer in a
 // cgroup, which says nothing).
 
+#include "separation/SeparationMemory.h"
+
 #include <string>
 
 namespace tessavo {
-
-// What the run's size depends on.
-struct RunShape {
-    long long frames = 0;  // per channel
-    int channels = 1;
-    int fftLength = 0;     // transform length
-    int overlap = 1;
-    int components = 0;
-    int threads = 1;
-};
-
-struct MemoryNeed {
-    double withoutFactors = 0;  // bytes at the peak of a run with no components
-    double total = 0;           // bytes at the peak of this run
-};
-
-// The peak of the run's largest allocations: input buffers, the spectrogram
-// tables, the factors with their working copies, the outputs in flight and
-// the transform objects of every thread.
-MemoryNeed memoryNeed(const RunShape& shape);
 
 // Bytes the run may still allocate.
 double memoryAvailable();

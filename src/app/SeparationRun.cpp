@@ -2,191 +2,71 @@
 
 #include "app/MatrixFiles.h"
 #include "app/MemoryBudget.h"
+#include "app/OutputNames.h"
 #include "app/OutputSet.h"
-#include "app/Parallel.h"
-#include "app/Resynthesis.h"
 #include "app/RunError.h"
 #include "app/Settings.h"
 #include "app/SoundFile.h"
-#include "factorisation/FastNmf.h"
-#include "factorisation/Matrix.h"
-#include "factorisation/NmfFactoriser.h"
-#include "factorisation/Recombination.h"
-#include "spectral/Stft.h"
+#include "separation/Pipeline.h"
+#include "separation/SeparationError.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <iostream>
-#include <new>
-#include <stdexcept>
 #include <thread>
-#include <unistd.h>
-#include <utility>
-#include <vector>
 
 namespace tessavo {
 
 namespace {
 
-// The input's magnitudes: V, and the phases (and stereo angle) that every
-// output is rebuilt with.
-struct Analysis {
-    Matrix v;
-    InputPhases phases;
-};
-
-std::string overflowMessage(const std::string& filename)
-{
-    return "Not able to process input file " + filename +
-           ": the numbers of its separation overflowed (its samples are too large)\n";
-}
-
 void checkFinite(const InputSound& input, const std::string& filename)
 {
-    for (const SampleBuffer& channel : input.channels) {
-        const float* s = channel.data();
-        for (int i = 0; i < channel.length(); ++i)
-            if (!std::isfinite(s[i]))
-                throw RunError("Not able to process input file " + filename +
-                               ": it holds samples that are not finite numbers\n");
-    }
-}
-
-void checkFinite(const Matrix& m, const std::string& filename)
-{
-    if (!std::all_of(m.data(), m.data() + m.size(), [](double x) { return std::isfinite(x); }))
-        throw RunError(overflowMessage(filename));
-}
-
-void checkFinite(const std::vector<SampleBuffer>& signals, const std::string& filename)
-{
-    for (const SampleBuffer& channel : signals)
+    for (const SampleBuffer& channel : input.channels)
         if (!std::all_of(channel.data(), channel.data() + channel.length(), [](float x) { return std::isfinite(x); }))
-            throw RunError(overflowMessage(filename));
+            throw RunError("Not able to process input file " + filename +
+                           ": it holds samples that are not finite numbers\n");
 }
 
-// The names of every output, sounds first (the residual, then component 0,
-// 1, ...), then with matrixout the W and H files.
-std::vector<std::string> outputNames(const Settings& s, std::size_t dot)
+// Every output's name: sounds first (the residual, then component 0, 1,
+// ...), then with matrixout the W and H files.
+std::vector<std::string> outputList(const Settings& s, const OutputNames& names)
 {
-    std::vector<std::string> names{outputName(s.filename, dot, "-residual")};
+    std::vector<std::string> list{names.residual()};
     for (int k = 0; k < s.components; ++k)
-        names.push_back(outputName(s.filename, dot, "-" + std::to_string(k)));
+        list.push_back(names.component(k));
     if (s.matrixout) {
-        names.push_back(wFileName(s.filename));
-        names.push_back(hFileName(s.filename));
+        list.push_back(names.wFile());
+        list.push_back(names.hFile());
     }
-    return names;
+    return list;
 }
 
-// Analyses each channel (stereo: both at once), then folds a stereo pair
-// into V and the angle in place. The phases become their cosine and sine
-// tables straight away, since every output needs them.
-Analysis analyseInput(InputSound& input, const Settings& s, int threads)
-{
-    const int channels = static_cast<int>(input.channels.size());
-    const int workers = std::min(threads, channels);
-    std::vector<Matrix> magnitudes(static_cast<std::size_t>(channels));
-    std::vector<Matrix> phases(static_cast<std::size_t>(channels));
-    parallelTasks(workers, [&](int t) {
-        Stft analyser(s.overlap, input.info.samplerate, s.windowsize, s.fftsize, 1.0f);
-        for (int c = t; c < channels; c += workers) {
-            const auto i = static_cast<std::size_t>(c);
-            analyser.analyse(input.channels[i], magnitudes[i], phases[i]);
-        }
-    });
-    input.channels.clear();
-
-    Analysis a;
-    if (channels == 2) {
-        Matrix& left = magnitudes[0];
-        Matrix& right = magnitudes[1];
-        parallelRows(left.rows(), threads, [&](int first, int end) { foldStereoInPlace(left, right, first, end); });
-        a.v = left;
-        a.phases.angle = right;
-    } else {
-        a.v = magnitudes[0];
+// Writes what the separation delivers into the run's output files, each
+// under its temporary name.
+class FileSink : public SeparationSink {
+public:
+    FileSink(OutputSet& outputs, const SF_INFO& record, const Settings& s)
+        : outputs_(outputs), record_(record), settings_(s)
+    {
     }
-    magnitudes.clear();
-    for (Matrix& p : phases)
-        a.phases.channels.push_back(takeTrigTable(p, threads));
-    return a;
-}
-
-// The random start, drawn from the process-wide stream: W first, then H.
-FastNmf makeFactoriser(const Matrix& v, int components, int threads)
-{
-    try {
-        NmfFactoriser start(v, components);
-        return FastNmf(v, start.w(), start.h(), threads);
-    } catch (const std::length_error&) {
-    } catch (const std::bad_alloc&) {
+    void factors(const Matrix& w, const Matrix& h) override
+    {
+        if (!settings_.matrixout)
+            return;
+        const auto first = static_cast<std::size_t>(settings_.components) + 1;
+        writeMatrix(outputs_[first], w);
+        writeMatrix(outputs_[first + 1], h);
     }
-    throw RunError("Not able to hold " + std::to_string(components) + " components for " +
-                   std::to_string(v.rows()) + " frames and " + std::to_string(v.cols()) +
-                   " bins: too many components\n");
-}
-
-// Applies the initial update pair, then passes until the objective changes by
-// less than criteria or maxiterations update pairs have run. Returns the
-// final W and H.
-//
-// The fast path computes each objective together with the next update pair,
-// so it always runs one pair ahead; the factors that the last objective
-// belongs to are its previous ones.
-std::pair<Matrix, Matrix> factorise(const Matrix& v, const Settings& s, int threads)
-{
-    FastNmf nmf = makeFactoriser(v, s.components, threads);
-    nmf.step();               // the initial update pair
-    double old = nmf.step();  // objective after it
-    if (!std::isfinite(old))
-        throw RunError(overflowMessage(s.filename));
-    for (int i = 1; i < s.maxiterations; ++i) {
-        const double now = nmf.step();
-        if (!std::isfinite(now))
-            throw RunError(overflowMessage(s.filename));
-        if (s.verbose)
-            std::cout << "objective: " << old << std::endl;
-        // Strict, on the absolute change: a NaN change never stops the loop.
-        if (std::fabs(now - old) < s.criteria) {
-            if (s.verbose)
-                std::cout << "done in " << i << " iterations" << std::endl;
-            break;
-        }
-        old = now;
+    void output(int index, const std::vector<SampleBuffer>& channels) override
+    {
+        writeSound(outputs_[static_cast<std::size_t>(index)], record_, channels);
     }
-    return {nmf.previousW(), nmf.previousH()};
-}
 
-// The residual, then every component, each rebuilt with the input's phases
-// and written to its place in outputs (the residual first, component k at
-// k + 1). Outputs are resynthesised in batches that keep every thread busy.
-void writeOutputs(Analysis& a, const Matrix& w, const Matrix& h, const Settings& s, const SF_INFO& record,
-                  int threads, OutputSet& outputs)
-{
-    const int channels = static_cast<int>(a.phases.channels.size());
-    Resynthesis resynthesis(threads, s.overlap, record.samplerate, s.windowsize, s.fftsize);
-    const int batch = resynthesis.batchSize(channels);
-    for (int first = -1; first < s.components; first += batch) {
-        std::vector<OutputSource> sources;
-        for (int k = first; k < std::min(first + batch, s.components); ++k)
-            sources.push_back(OutputSource{&a.v, &w, &h, k});
-        const std::vector<std::vector<SampleBuffer>>& signals = resynthesis.synthesise(sources, a.phases);
-        for (std::size_t o = 0; o < sources.size(); ++o) {
-            checkFinite(signals[o], s.filename);
-            writeSound(outputs[static_cast<std::size_t>(sources[o].component + 1)], record, signals[o]);
-        }
-        if (first < 0) {
-            // Only the residual needs V; its memory goes to the angle's table.
-            Matrix spare = std::move(a.v);
-            if (channels == 2)
-                a.phases.angleTable = takeTrigTable(a.phases.angle, threads, std::move(spare));
-        }
-    }
-}
+private:
+    OutputSet& outputs_;
+    const SF_INFO& record_;
+    const Settings& settings_;
+};
 
 }  // namespace
 
@@ -194,7 +74,6 @@ int runSeparation(int argc, const char* const* argv)
 {
     Settings s;
     parseSettings(argc, argv, s);
-    const std::size_t dot = dotPosition(s.filename);
     const int threads =
         s.threads > 0 ? s.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 
@@ -206,24 +85,25 @@ int runSeparation(int argc, const char* const* argv)
     RunShape shape{record.frames, record.channels, s.fftsize, s.overlap, s.components, threads};
     if (input.lengthKnown())
         checkMemory(shape);
-    OutputSet outputs(outputNames(s, dot));
+    OutputSet outputs(outputList(s, OutputNames(s.filename)));
 
     InputSound sound = input.read([&](long long frames) {
         shape.frames = frames;
         checkMemory(shape);
     });
     checkFinite(sound, s.filename);
-    Analysis a = analyseInput(sound, s, threads);
-    const auto [w, h] = factorise(a.v, s, threads);
-    checkFinite(w, s.filename);
-    checkFinite(h, s.filename);
 
-    if (s.matrixout) {
-        const std::size_t first = static_cast<std::size_t>(s.components) + 1;
-        writeMatrix(outputs[first], w);
-        writeMatrix(outputs[first + 1], h);
+    const SeparationSettings settings{{s.fftsize, s.overlap, record.samplerate},
+                                      {s.maxiterations, s.criteria},
+                                      s.components,
+                                      threads};
+    FileSink sink(outputs, record, s);
+    try {
+        separate(std::move(sound.channels), settings, Engine::fast, s.verbose ? &std::cout : nullptr, sink);
+    } catch (const OverflowError&) {
+        throw RunError("Not able to process input file " + s.filename +
+                       ": the numbers of its separation overflowed (its samples are too large)\n");
     }
-    writeOutputs(a, w, h, s, record, threads, outputs);
     outputs.commit();
     return 0;
 }

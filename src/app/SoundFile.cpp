@@ -243,26 +243,6 @@ void checkWritable(const SF_INFO& record, const std::string& filename)
         throw RunError(failure + sf_strerror(nullptr));
 }
 
-std::size_t dotPosition(const std::string& filename)
-{
-    const std::size_t slash = filename.rfind('/');
-    const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
-    const std::size_t dot = filename.rfind('.');
-    // A dot in a folder name, or a leading dot as in ".hidden", is no extension.
-    if (dot == std::string::npos || dot <= start)
-        return std::string::npos;
-    return dot;
-}
-
-std::string outputName(const std::string& filename, std::size_t dot, const std::string& suffix)
-{
-    if (dot == std::string::npos || dot > filename.size())
-        return filename + suffix;
-    std::string name = filename;
-    name.insert(dot, suffix);
-    return name;
-}
-
 void writeSound(PendingFile& file, const SF_INFO& record, const std::vector<SampleBuffer>& channels)
 {
     SF_INFO info = record;

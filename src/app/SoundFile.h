@@ -65,14 +65,6 @@ InputSound readSoundFile(const std::string& filename);
 // second file beside the sound.
 void checkWritable(const SF_INFO& record, const std::string& filename);
 
-// Position of the '.' that starts the extension of filename: the last '.' of
-// the last path component, not counting a leading one. npos when there is none.
-std::size_t dotPosition(const std::string& filename);
-
-// filename with suffix inserted at the dot position, or appended when there
-// is no extension: song.wav + "-0" gives song-0.wav; song gives song-0.
-std::string outputName(const std::string& filename, std::size_t dot, const std::string& suffix);
-
 // Writes one channel (mono) or two (stereo, interleaved left first) into
 // file, in the record's format and sample rate, and closes it; the caller
 // commits it. Samples beyond +-1.0 are clipped unless the encoding stores

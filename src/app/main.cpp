@@ -4,6 +4,7 @@
 #include "app/RunError.h"
 #include "app/SeparationRun.h"
 #include "app/Signals.h"
+#include "separation/SeparationError.h"
 
 #include <iostream>
 #include <new>
@@ -15,6 +16,8 @@ int main(int argc, char** argv)
     try {
         return tessavo::runSeparation(argc, argv);
     } catch (const tessavo::RunError& e) {
+        std::cout << e.what() << std::flush;
+    } catch (const tessavo::SeparationError& e) {
         std::cout << e.what() << std::flush;
     } catch (const std::bad_alloc&) {
         std::cout << "Not enough memory for this input and these settings" << std::endl;

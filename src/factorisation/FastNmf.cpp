@@ -34,8 +34,9 @@ void waitFor(const std::atomic<int>& counter, int target)
 
 }  // namespace
 
-FastNmf::FastNmf(const Matrix& v, const Matrix& w, const Matrix& h, int threads)
+FastNmf::FastNmf(const Matrix& v, const Matrix& w, const Matrix& h, int threads, const SweepKernels& kernels)
     : v_(v),
+      kernels_(kernels),
       frames_(v.rows()),
       bins_(v.cols()),
       components_(w.cols()),
@@ -72,6 +73,13 @@ FastNmf::FastNmf(const Matrix& v, const Matrix& w, const Matrix& h, int threads)
 
 FastNmf::~FastNmf() = default;
 
+double FastNmf::memoryBytes(double frames, double bins, double components)
+{
+    // Three generations of W; three of H, Hᵀ and two row-padded K × B tables
+    // (the padding is at most 16 columns); the K × K Gram matrix.
+    return (3.0 * frames * components + 6.0 * components * (bins + 16.0) + components * components) * 8.0;
+}
+
 Matrix FastNmf::toMatrix(const std::vector<double>& w) const
 {
     Matrix m(frames_, components_);
@@ -102,7 +110,7 @@ void FastNmf::newWeights(int block, BlockSpace& space)
         rowsOfV[r] = r < rows ? v_[first + r] : zeroRow_.data();
         nextRows[r] = first + kBlockRows + r < frames_ ? v_[first + kBlockRows + r] : zeroRow_.data();
     }
-    blockProducts(rowsOfV, nextRows, ht_.data(), bins_, components_, space.weights.data(), space.scratch.data(),
+    kernels_.blockProducts(rowsOfV, nextRows, ht_.data(), bins_, components_, space.weights.data(), space.scratch.data(),
                   space.den.data(), space.num.data());
 
     // W[i][k] = (N × W) / (ε + D), the product rounded before the division.
@@ -127,7 +135,7 @@ void FastNmf::addBlockTerms(int block)
             for (int l = 0; l < components_; ++l)
                 gram_[at(k, components_) + l] += next[k] * next[l];
     }
-    blockNumerator(v_[first], bins_, rows, nextW_.data() + at(first, components_), components_, bins_, stride_,
+    kernels_.blockNumerator(v_[first], bins_, rows, nextW_.data() + at(first, components_), components_, bins_, stride_,
                    numeratorH_.data());
 }
 
@@ -160,7 +168,7 @@ void FastNmf::sweepOneThread(double& sum)
 void FastNmf::runningSum(int first, int end, double& sum) const
 {
     for (int i = first; i < end; ++i)
-        objectiveRow(v_[i], w_.data() + at(i, components_), hRows_.data(), components_, bins_, stride_, sum);
+        kernels_.objectiveRow(v_[i], w_.data() + at(i, components_), hRows_.data(), components_, bins_, stride_, sum);
 }
 
 void FastNmf::updateAllBlocks()

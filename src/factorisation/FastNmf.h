@@ -24,8 +24,10 @@
 //   start.
 // Nothing of frames × bins size is allocated, here or in a pass.
 
+#include "factorisation/Factoriser.h"
 #include "factorisation/Matrix.h"
 #include "factorisation/PassWorker.h"
+#include "factorisation/SweepKernels.h"
 
 #include <atomic>
 #include <memory>
@@ -34,24 +36,28 @@
 
 namespace tessavo {
 
-class FastNmf {
+class FastNmf : public Factoriser {
 public:
-    // Starts from copies of w (F × K) and h (K × B) for v (F × B); threads is
-    // the number of threads to use (at least 1).
-    FastNmf(const Matrix& v, const Matrix& w, const Matrix& h, int threads);
-    ~FastNmf();
+    // Starts from copies of w (F × K) and h (K × B) for v (F × B), which it
+    // refers to and which must outlive it; threads is the number of threads
+    // to use (at least 1), kernels the vector variant to run.
+    FastNmf(const Matrix& v, const Matrix& w, const Matrix& h, int threads,
+            const SweepKernels& kernels = bestSweepKernels());
+    FastNmf(Matrix&& v, const Matrix& w, const Matrix& h, int threads, const SweepKernels& kernels) = delete;
+    ~FastNmf() override;
     FastNmf(const FastNmf&) = delete;
     FastNmf& operator=(const FastNmf&) = delete;
 
     // Returns objective(V, W, H) for the current factors, then replaces them
     // by one updateW followed by one updateH.
-    double step();
+    double step() override;
 
-    // The current factors, and those from before the last step.
-    Matrix w() const { return toMatrix(w_); }
-    Matrix h() const { return h_; }
-    Matrix previousW() const { return toMatrix(previousW_); }
-    Matrix previousH() const { return previousH_; }
+    // The factors from before the last step (those its objective belongs to).
+    Matrix measuredW() const override { return toMatrix(previousW_); }
+    Matrix measuredH() const override { return previousH_.clone(); }
+
+    // Bytes this engine holds for frames × bins and components, besides V.
+    static double memoryBytes(double frames, double bins, double components);
 
 private:
     Matrix toMatrix(const std::vector<double>& w) const;
@@ -70,7 +76,8 @@ private:
     void updateAllBlocks();
     void finishH();
 
-    Matrix v_;
+    const Matrix& v_;
+    const SweepKernels& kernels_;
     int frames_, bins_, components_;
     int blocks_;  // blocks of kBlockRows rows, the last one possibly short
     int stride_;  // row stride of hRows_ and numeratorH_

@@ -2,6 +2,7 @@
 
 #include "factorisation/LargeAllocation.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
 #include <stdexcept>
@@ -32,6 +33,24 @@ Matrix::Matrix(int rows, int cols) : rows_(rows), cols_(cols)
                        [](double* p) { std::free(p); });
         data_ = storage_.get();
     }
+}
+
+Matrix Matrix::share()
+{
+    Matrix other;
+    other.storage_ = storage_;
+    other.data_ = data_;
+    other.rows_ = rows_;
+    other.cols_ = cols_;
+    return other;
+}
+
+Matrix Matrix::clone() const
+{
+    Matrix copy(rows_, cols_);
+    if (size() > 0)
+        std::copy(data_, data_ + size(), copy.data_);
+    return copy;
 }
 
 Matrix::Matrix(int rows, int cols, double value) : Matrix(rows, cols)

@@ -1,10 +1,13 @@
 #pragma once
 // Dense rows x cols matrix of doubles, stored row-major and contiguous.
 //
-// A Matrix is a handle: copies and assignments share the elements (one
-// reference-counted block), so passing and returning by value costs O(1).
-// A write through one handle is seen through every handle that shares it.
-// Operations that return a matrix build it in fresh storage.
+// A Matrix is a handle to one reference-counted block of elements. Moving
+// and returning by value cost O(1). Handles are never copied implicitly:
+// share() makes another handle to the same elements, so a write through one
+// is seen through the other, and only a handle the caller may write through
+// can be shared, so that no const matrix ever gains a writable alias.
+// clone() copies the elements. Operations that return a matrix build it in
+// fresh storage.
 //
 // Shape rules: a product or difference whose operands do not fit returns the
 // empty 0 x 0 matrix; the in-place operations leave their target unchanged.
@@ -35,8 +38,8 @@ public:
     // rows x cols with every element equal to value.
     Matrix(int rows, int cols, double value);
 
-    Matrix(const Matrix&) = default;
-    Matrix& operator=(const Matrix&) = default;
+    Matrix(const Matrix&) = delete;
+    Matrix& operator=(const Matrix&) = delete;
     // Moving leaves the source empty (0 x 0), never pointing at elements it
     // no longer shares.
     Matrix(Matrix&& other) noexcept { *this = std::move(other); }
@@ -68,6 +71,10 @@ public:
     double* data() { return data_; }
     const double* data() const { return data_; }
 
+    // Another handle to these elements.
+    Matrix share();
+    // A matrix of its own with the same shape and elements.
+    Matrix clone() const;
     // How many handles share these elements (0 for a matrix without elements).
     long shareCount() const { return storage_.use_count(); }
 

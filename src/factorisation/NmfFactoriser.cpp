@@ -1,7 +1,5 @@
 #include "factorisation/NmfFactoriser.h"
 
-#include "factorisation/Random.h"
-
 #include <cmath>
 #include <stdexcept>
 #include <string>
@@ -18,12 +16,12 @@ int checkedComponents(int components)
     return components;
 }
 
-// Row by row, continuing the process-wide stream.
-void fillRandom(Matrix& m)
+// Row by row, continuing the stream.
+void fillRandom(Matrix& m, RandomStream& random)
 {
     for (int i = 0; i < m.rows(); ++i)
         for (int j = 0; j < m.cols(); ++j)
-            m[i][j] = static_cast<double>(drawRandom()) * kNmfRandomScale;
+            m[i][j] = static_cast<double>(random.draw()) * kNmfRandomScale;
 }
 
 // d = eps + d for every element (Matrix's += computes b + a).
@@ -42,15 +40,15 @@ void applyUpdate(Matrix& old, const Matrix& numerator, const Matrix& denominator
 
 }  // namespace
 
-NmfFactoriser::NmfFactoriser(const Matrix& v, int components)
+NmfFactoriser::NmfFactoriser(const Matrix& v, int components, RandomStream& random)
     : v_(v),
       w_(v.rows(), checkedComponents(components)),
       h_(components, v.cols()),
       components_(components)
 {
     // W first, then H: the order of the draws is part of the result.
-    fillRandom(w_);
-    fillRandom(h_);
+    fillRandom(w_, random);
+    fillRandom(h_, random);
 }
 
 void NmfFactoriser::updateW()

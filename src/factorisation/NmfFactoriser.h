@@ -2,8 +2,8 @@
 // Non-negative matrix factorisation V ~ W * H for the Euclidean distance.
 //
 // V is F x B (frames x bins) and non-negative; W is F x K and H is K x B.
-// The constructor fills W, then H, row by row with draw * c from the
-// process-wide generator (Random.h). updateW() and updateH() each apply one
+// The constructor fills W, then H, row by row with draw * c from the run's
+// random stream (Random.h). updateW() and updateH() each apply one
 // multiplicative update with 1e-9 added to the denominator; the caller runs
 // them W first, then H, and owns the iteration loop and stopping rule.
 //
@@ -11,10 +11,11 @@
 // exactly as written in the .cpp, and each element is (N * old) / (eps + D)
 // with the product rounded before the division.
 //
-// W and H are updated in place: a handle copied from w() or h() shares their
-// elements and sees later updates.
+// V is only referred to, never copied or written: it must outlive the
+// factoriser. W and H are updated in place; take a clone() to keep them.
 
 #include "factorisation/Matrix.h"
+#include "factorisation/Random.h"
 
 namespace tessavo {
 
@@ -28,10 +29,12 @@ constexpr double kNmfEpsilon = 1e-9;
 
 class NmfFactoriser {
 public:
-    // Shares v (never writes to it) and draws the random W and H.
+    // Refers to v and draws the random W, then H, from random.
     // Throws std::invalid_argument for a negative component count; Matrix's
     // std::length_error or std::bad_alloc propagate when W or H is too large.
-    NmfFactoriser(const Matrix& v, int components);
+    NmfFactoriser(const Matrix& v, int components, RandomStream& random);
+    // A temporary V would be gone before the first update.
+    NmfFactoriser(Matrix&& v, int components, RandomStream& random) = delete;
 
     // W <- (V * H^T) x W / (eps + (W * H) * H^T), element by element.
     void updateW();
@@ -44,7 +47,7 @@ public:
     int components() const { return components_; }
 
 private:
-    Matrix v_;
+    const Matrix& v_;
     Matrix w_;
     Matrix h_;
     int components_;

@@ -1,16 +1,30 @@
 #pragma once
-// The process-wide pseudo-random generator that seeds every factorisation.
+// The pseudo-random stream that seeds a factorisation.
 //
-// One stream serves the whole process: the state starts at 1 and is never
-// reseeded, so the same input always gives the same factors, and two
-// factorisers made one after the other draw consecutive stretches.
-// Each draw sets state = state * 214013 + 2531011 (mod 2^32) and returns
-// (state >> 16) & 0x7FFF, an integer in 0 ... 32767.
-// Single-threaded: the state is a plain global value.
+// A run owns one stream, started at state 1 and never reseeded, so the same
+// input always gives the same factors; a later draw continues where the
+// last one stopped. Each draw sets state = state * 214013 + 2531011
+// (mod 2^32) and returns (state >> 16) & 0x7FFF, an integer in 0 ... 32767.
+// From state 1 the first draws are 41, 18467, 6334, 26500.
+
+#include <cstdint>
 
 namespace tessavo {
 
-// Advances the process-wide stream by one step and returns the new value.
-int drawRandom();
+class RandomStream {
+public:
+    explicit RandomStream(std::uint32_t state = 1) : state_(state) {}
+
+    // Advances the stream by one step and returns the new value.
+    int draw()
+    {
+        // Unsigned 32-bit arithmetic gives the mod 2^32 wrap-around.
+        state_ = state_ * 214013u + 2531011u;
+        return static_cast<int>((state_ >> 16) & 0x7FFFu);
+    }
+
+private:
+    std::uint32_t state_;
+};
 
 }  // namespace tessavo

@@ -8,6 +8,8 @@
 // block, or eight neighbouring columns of one row), so the results are the
 // plain path's to the last bit.
 
+#include "factorisation/VectorVariants.h"
+
 #include <cstddef>
 
 namespace tessavo {
@@ -15,33 +17,43 @@ namespace tessavo {
 // Rows are updated in blocks of this many, one per vector lane.
 constexpr int kBlockRows = 8;
 
-// For one block of kBlockRows rows of V (rows[r], a row of zeros for rows
-// past the end of V), with the block's old weights stored column by column
-// (weights[k·8 + r] = W[first + r][k], zero for rows past the end):
+// The kernels of one vector variant. For one block of kBlockRows rows of V
+// (rows[r], a row of zeros for rows past the end of V), with the block's old
+// weights stored column by column (weights[k·8 + r] = W[first + r][k], zero
+// for rows past the end), blockProducts forms
 //   den[k·8 + r] = Σj (W·H)[first + r][j] · H[k][j]
 //   num[k·8 + r] = Σj V[first + r][j] · H[k][j]
 // ht is Hᵀ (bins × K). The rows are turned into columns a chunk at a time in
 // scratch, which holds 2 · kScratchColumns · kBlockRows doubles, so that one
 // vector holds one column of the block and each lane one row's sums.
-constexpr int kScratchColumns = 256;
 // next[r] are the rows of the block that comes next (any readable rows for
 // the last): their first chunk is fetched ahead while the last chunk of this
 // block is computed.
-void blockProducts(const double* const rows[kBlockRows], const double* const next[kBlockRows], const double* ht,
-                   int bins, int components, const double* weights, double* scratch, double* den, double* num);
-
-// The objective's running sum continues over row i of V: (V − W·H)[i][j]² in
-// increasing j, where wi is W's row i and h[k·stride + j] is H. A stride of
-// an odd number of cache lines keeps the K rows of H in different sets of
-// the first-level cache.
-void objectiveRow(const double* vi, const double* wi, const double* h, int components, int bins, int stride,
-                  double& sum);
-
-// numeratorH gains the terms of Wᵀ·V for one block's rows, in increasing
+//
+// objectiveRow continues the objective's running sum over row i of V:
+// (V − W·H)[i][j]² in increasing j, where wi is W's row i and
+// h[k·stride + j] is H. A stride of an odd number of cache lines keeps the K
+// rows of H in different sets of the first-level cache.
+//
+// blockNumerator adds the terms of Wᵀ·V for one block's rows, in increasing
 // row order: numeratorH[k·stride + j] += newW[r·K + k] · V[r][j] for
 // r = 0 … rows − 1, where vs points at the block's first row of V and rows
 // are rowStride apart.
-void blockNumerator(const double* vs, std::ptrdiff_t rowStride, int rows, const double* newW, int components,
-                    int bins, int stride, double* numeratorH);
+constexpr int kScratchColumns = 256;
+
+struct SweepKernels {
+    void (*blockProducts)(const double* const rows[kBlockRows], const double* const next[kBlockRows],
+                          const double* ht, int bins, int components, const double* weights, double* scratch,
+                          double* den, double* num);
+    void (*objectiveRow)(const double* vi, const double* wi, const double* h, int components, int bins, int stride,
+                         double& sum);
+    void (*blockNumerator)(const double* vs, std::ptrdiff_t rowStride, int rows, const double* newW, int components,
+                           int bins, int stride, double* numeratorH);
+};
+
+// The kernels of a variant this build holds (the baseline for any other).
+const SweepKernels& sweepKernels(VectorVariant variant);
+// Those of the widest variant this processor runs.
+const SweepKernels& bestSweepKernels();
 
 }  // namespace tessavo

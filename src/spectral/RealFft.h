@@ -18,13 +18,28 @@
 // object must not run two transforms at the same time. The transforms never
 // allocate; the constructor builds every table they need.
 
+#include "factorisation/VectorVariants.h"
+
 #include <vector>
 
 namespace tessavo {
 
+// The fast path's loops of one vector variant.
+struct FftKernels {
+    void (*forward)(float* f, const float* x, float* scratch, const int* br, const double* twiddles, int n, int bits,
+                    double h);
+    void (*inverse)(const float* f, float* x, float* scratch, const int* br, const double* twiddles, int n, int bits,
+                    double h);
+    void (*rescale)(float* x, int n, double scale);
+};
+
+// Those of a variant this build holds (the baseline for any other).
+const FftKernels& fftKernels(VectorVariant variant);
+
 class RealFft {
 public:
-    explicit RealFft(int n);
+    // variant: which compiled vector code the fast transforms run.
+    explicit RealFft(int n, VectorVariant variant = bestVariant());
     RealFft(const RealFft&) = delete;
     RealFft& operator=(const RealFft&) = delete;
 
@@ -62,6 +77,7 @@ private:
     static void inverseEight(float* d, const float* s, int n, double h);
     void inverseQuad(float* x, const float* s) const;
 
+    const FftKernels* kernels_;
     std::vector<int> bitReversal_;
     std::vector<float> cosines_;
     // The cosines widened to double for the fast path: for each table pass,

@@ -58,6 +58,10 @@ public:
     // The gain that scales every magnitude before resynthesis: float(2 / overlap).
     double synthesisGain() const;
 
+    // Bytes one object of transform length n holds, with a call's work
+    // buffers: about 30 per point (FFT tables and scratch, window, buffers).
+    static double memoryBytes(int n) { return 30.0 * n; }
+
     int overlap() const { return overlap_; }
     int sampleRate() const { return sampleRate_; }
     int windowLength() const { return windowLength_; }

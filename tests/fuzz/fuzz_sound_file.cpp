@@ -10,7 +10,7 @@
 #include "app/SoundFile.h"
 #include "factorisation/Matrix.h"
 #include "factorisation/NmfFactoriser.h"
-#include "factorisation/Recombination.h"
+#include "separation/Recombination.h"
 #include "spectral/SampleBuffer.h"
 #include "spectral/Stft.h"
 

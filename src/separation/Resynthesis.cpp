@@ -1,19 +1,33 @@
-#include "app/Resynthesis.h"
+#include "separation/Resynthesis.h"
 
-#include "app/Parallel.h"
+#include "separation/Parallel.h"
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 
 namespace tessavo {
 
-TrigTable takeTrigTable(Matrix& angles, int threads, Matrix spare)
+namespace {
+
+// Each output in flight holds its whole signal: at most two at a time, so
+// that memory does not grow with the number of cores.
+constexpr int maxOutputsInFlight = 2;
+// No more synthesisers than the largest batch can use (two outputs of two
+// channels).
+constexpr int maxSynthesisers = 4;
+
+}  // namespace
+
+TrigTable takeTrigTable(Matrix&& angles, int threads, Matrix&& spare)
 {
+    if (spare.size() > 0 && (spare.rows() != angles.rows() || spare.cols() != angles.cols()))
+        throw std::invalid_argument("takeTrigTable: the spare matrix has another shape");
+    if (spare.shareCount() > 1)
+        throw std::invalid_argument("takeTrigTable: the spare matrix is shared");
     TrigTable table;
-    const bool reusable = spare.rows() == angles.rows() && spare.cols() == angles.cols() && spare.shareCount() == 1;
-    table.sin = reusable ? spare : Matrix(angles.rows(), angles.cols());
-    table.cos = angles;
-    angles = Matrix();
+    table.sin = spare.size() > 0 ? std::move(spare) : Matrix(angles.rows(), angles.cols());
+    table.cos = std::move(angles);
     const int cols = table.cos.cols();
     parallelRows(table.cos.rows(), threads, [&](int first, int end) {
         for (int i = first; i < end; ++i) {
@@ -67,7 +81,7 @@ void synthesiseChannel(Stft& stft, const OutputSource& x, const InputPhases& pha
 {
     const TrigTable& phase = phases.channels[static_cast<std::size_t>(channel)];
     const bool stereo = phases.channels.size() == 2;
-    const bool tabulated = phases.angleTable.cos.rows() > 0;
+    const TrigTable* table = std::get_if<TrigTable>(&phases.angle);
     const int bins = x.h->cols();
     const int half = stft.fftLength() / 2;
     const double gain = stft.synthesisGain();
@@ -77,12 +91,12 @@ void synthesiseChannel(Stft& stft, const OutputSource& x, const InputPhases& pha
         double* m = row.data();
         magnitudeRow(x, r, m);
         if (stereo) {
-            if (tabulated) {
-                const double* share = channel == 0 ? phases.angleTable.cos[r] : phases.angleTable.sin[r];
+            if (table) {
+                const double* share = channel == 0 ? table->cos[r] : table->sin[r];
                 for (int j = 0; j < bins; ++j)
                     m[j] = share[j] * m[j];
             } else {
-                const double* angle = phases.angle[r];
+                const double* angle = std::get<Matrix>(phases.angle)[r];
                 for (int j = 0; j < bins; ++j)
                     m[j] = (channel == 0 ? std::cos(angle[j]) : std::sin(angle[j])) * m[j];
             }
@@ -101,17 +115,18 @@ void synthesiseChannel(Stft& stft, const OutputSource& x, const InputPhases& pha
 
 Resynthesis::Resynthesis(int threads, int overlap, int sampleRate, int windowLength, int fftLength)
 {
-    // No more synthesisers than the largest batch can use (two outputs of
-    // two channels).
-    for (int t = 0; t < std::clamp(threads, 1, 4); ++t)
+    for (int t = 0; t < std::clamp(threads, 1, maxSynthesisers); ++t)
         synthesisers_.push_back(std::make_unique<Stft>(overlap, sampleRate, windowLength, fftLength, 1.0f));
+}
+
+double Resynthesis::memoryBytes(double samples, int channels, int fftLength, int threads)
+{
+    return maxOutputsInFlight * samples * channels * 4.0 +
+           std::clamp(threads, 1, maxSynthesisers) * (Stft::memoryBytes(fftLength) + fftLength / 2.0 * 8.0);
 }
 
 int Resynthesis::batchSize(int channels) const
 {
-    // Each output in flight holds its whole signal: at most two at a time, so
-    // that memory does not grow with the number of cores.
-    constexpr int maxOutputsInFlight = 2;
     const int threads = static_cast<int>(synthesisers_.size());
     return std::clamp(threads / std::max(1, channels), 1, maxOutputsInFlight);
 }

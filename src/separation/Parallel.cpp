@@ -1,4 +1,4 @@
-#include "app/Parallel.h"
+#include "separation/Parallel.h"
 
 #include <algorithm>
 #include <exception>

@@ -14,6 +14,7 @@
 #include "spectral/Stft.h"
 
 #include <memory>
+#include <variant>
 #include <vector>
 
 namespace tessavo {
@@ -24,10 +25,11 @@ struct TrigTable {
     Matrix sin;
 };
 
-// Replaces the elements of angles (a handle nobody else shares) by their
-// cosines, which become the table's cos, and computes the sines, into spare
-// when it is an unshared matrix of the same shape (its memory is reused).
-TrigTable takeTrigTable(Matrix& angles, int threads, Matrix spare = Matrix());
+// Turns angles into their cosines, in place (they become the table's cos),
+// and computes the sines into spare's memory, or into a new matrix when
+// spare is empty. Throws std::invalid_argument when spare has another shape
+// or shares its elements with another handle.
+TrigTable takeTrigTable(Matrix&& angles, int threads, Matrix&& spare = Matrix());
 
 // One output's magnitude: component k of W·H, or the residual V − W·H.
 struct OutputSource {
@@ -38,11 +40,11 @@ struct OutputSource {
 };
 
 // What the resynthesis needs of the input: one phase table per channel and,
-// for stereo, the angle between the channels, as angles or as a table.
+// for stereo, the angle between the channels, as angles (their cosine and
+// sine taken cell by cell) or as a table of them.
 struct InputPhases {
     std::vector<TrigTable> channels;
-    Matrix angle;          // stereo, until it is tabulated
-    TrigTable angleTable;  // stereo, afterwards
+    std::variant<Matrix, TrigTable> angle;
 };
 
 class Resynthesis {
@@ -57,6 +59,10 @@ public:
 
     // How many outputs one call should take to keep every thread busy.
     int batchSize(int channels) const;
+
+    // Bytes of the synthesisers and the outputs in flight, for outputs of
+    // samples frames of channels channels, with bins bins.
+    static double memoryBytes(double samples, int channels, int fftLength, int threads);
 
 private:
     std::vector<std::unique_ptr<Stft>> synthesisers_;

@@ -1,4 +1,4 @@
-#include "factorisation/Recombination.h"
+#include "separation/Recombination.h"
 
 #include <cmath>
 #include <stdexcept>

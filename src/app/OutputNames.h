@@ -1,0 +1,30 @@
+#pragma once
+// The names of a run's output files, all made from the input's name.
+//
+// Sounds put their suffix ("-residual", "-0", "-1", ...) before the
+// extension of the input name's last path component, or append it when
+// there is none (take, .hidden): song.wav gives song-residual.wav and
+// song-0.wav; take.1.wav gives take.1-0.wav. The matrix files append
+// "-W.txt" and "-H.txt" to the whole input name: song.wav-W.txt.
+
+#include <string>
+
+namespace tessavo {
+
+class OutputNames {
+public:
+    explicit OutputNames(std::string input);
+
+    // The input name with suffix put before its extension.
+    std::string sound(const std::string& suffix) const;
+    std::string residual() const { return sound("-residual"); }
+    std::string component(int k) const { return sound("-" + std::to_string(k)); }
+    std::string wFile() const { return input_ + "-W.txt"; }
+    std::string hFile() const { return input_ + "-H.txt"; }
+
+private:
+    std::string input_;
+    std::size_t extension_;  // where the extension starts, or npos
+};
+
+}  // namespace tessavo

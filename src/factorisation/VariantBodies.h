@@ -1,0 +1,31 @@
+// Compiles the kernel body named by TESSAVO_VARIANT_BODY (a file of
+// function definitions, no includes) once per vector variant, each in a
+// namespace of its own: baseline, avx2 and avx512. Include it where the
+// variants are wanted, once per body; it has no include guard on purpose.
+//
+//     #define TESSAVO_VARIANT_BODY "factorisation/SweepKernels.inc"
+//     #include "factorisation/VariantBodies.h"
+
+#include "factorisation/VectorVariants.h"
+
+namespace baseline {
+#include TESSAVO_VARIANT_BODY
+}  // namespace baseline
+
+#if TESSAVO_VECTOR_VARIANTS
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace avx2 {
+#include TESSAVO_VARIANT_BODY
+}  // namespace avx2
+#pragma GCC pop_options
+
+#pragma GCC push_options
+#pragma GCC target("avx512f")
+namespace avx512 {
+#include TESSAVO_VARIANT_BODY
+}  // namespace avx512
+#pragma GCC pop_options
+#endif
+
+#undef TESSAVO_VARIANT_BODY

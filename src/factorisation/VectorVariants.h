@@ -1,0 +1,40 @@
+#pragma once
+// The vector kernels (the factorisation sweep, the FFT) are compiled several
+// times: for AVX-512, for AVX2 and for the baseline instruction set. The
+// program runs the widest variant the processor has; the tests run every
+// variant that was built and this processor can run, each against the
+// plain path, bit for bit. Every variant gives the same bits, as each lane
+// does the same IEEE operations and no fused multiply-add is ever formed.
+//
+// Clang builds (the fuzzers) and ThreadSanitizer builds have the baseline
+// only.
+
+#include <vector>
+
+#if defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__) && \
+    (defined(__x86_64__) || defined(__i386__))
+#define TESSAVO_VECTOR_VARIANTS 1
+#else
+#define TESSAVO_VECTOR_VARIANTS 0
+#endif
+
+// The vector helpers are always inlined, so no vector value crosses a call
+// boundary and the note about the AVX calling convention does not apply.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace tessavo {
+
+enum class VectorVariant { baseline, avx2, avx512 };
+
+const char* variantName(VectorVariant v);
+
+// The variants this build holds, baseline first.
+std::vector<VectorVariant> builtVariants();
+
+// Whether this processor (and its operating system) runs the variant.
+bool runsHere(VectorVariant v);
+
+// The widest built variant this processor runs.
+VectorVariant bestVariant();
+
+}  // namespace tessavo

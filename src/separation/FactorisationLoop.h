@@ -1,0 +1,45 @@
+#pragma once
+// The factorisation of V: the engine for the loss, and the loop that runs
+// it to its stopping rule, printing the progress lines. The loop is the same
+// for every loss and engine.
+
+#include "factorisation/Factoriser.h"
+#include "factorisation/Matrix.h"
+#include "factorisation/Random.h"
+#include "separation/Engine.h"
+
+#include <memory>
+#include <ostream>
+
+namespace tessavo {
+
+struct LoopSettings {
+    int maxiterations = 1000;
+    double criteria = 0.001;
+};
+
+struct Factors {
+    Matrix w;  // frames × K
+    Matrix h;  // K × bins
+};
+
+// The Euclidean engine of the kind asked for, started from random (W first,
+// then H), for v, which must outlive it. Throws SeparationError ("Not able
+// to hold K components for F frames and B bins: too many components") when
+// the factors do not fit in memory.
+std::unique_ptr<Factoriser> makeFactoriser(Engine engine, const Matrix& v, int components, RandomStream& random,
+                                           int threads);
+
+// Bytes the fast engine and its start hold besides V.
+double factorisationMemory(double frames, double bins, double components);
+
+// The initial update pair, then passes until the objective changes by less
+// than criteria (strictly, on the absolute change; a NaN change never
+// stops) or maxiterations update pairs have run. Each pass writes
+// "objective: " and the objective from before it to progress, and the pass
+// that stops writes "done in N iterations"; progress may be null. Returns
+// the factors the last objective belongs to. Throws OverflowError when an
+// objective is not a finite number.
+Factors runLoop(Factoriser& factoriser, const LoopSettings& settings, std::ostream* progress);
+
+}  // namespace tessavo

@@ -1,0 +1,45 @@
+#pragma once
+// A whole separation, written once: analysis, factorisation with its
+// progress lines, then the residual and every component rebuilt as sound.
+// The program, the plain reference run and the fuzz target all call it; the
+// engine decides how each step computes, never what.
+
+#include "factorisation/Matrix.h"
+#include "separation/Analysis.h"
+#include "separation/Engine.h"
+#include "separation/FactorisationLoop.h"
+#include "spectral/SampleBuffer.h"
+
+#include <ostream>
+#include <vector>
+
+namespace tessavo {
+
+struct SeparationSettings {
+    TransformSettings transform;
+    LoopSettings loop;
+    int components = 10;
+    int threads = 1;
+};
+
+// Where the results of a separation go.
+class SeparationSink {
+public:
+    virtual ~SeparationSink() = default;
+    // The final factors, before any output is formed.
+    virtual void factors(const Matrix& w, const Matrix& h) = 0;
+    // One output's channel signals: index 0 the residual, k + 1 component k.
+    virtual void output(int index, const std::vector<SampleBuffer>& channels) = 0;
+    // Called as each step ends ("analysis", "factorisation", "outputs").
+    virtual void stepDone(const char* /*step*/) {}
+};
+
+// Separates the channels (one or two, released as soon as they are
+// analysed). The random start comes from a stream of the run's own, from
+// state 1. progress receives the loop's lines, or nothing when null. Throws
+// OverflowError when the numbers stop being finite, before the sink
+// receives anything non-finite, and SeparationError for too many components.
+void separate(std::vector<SampleBuffer>&& channels, const SeparationSettings& settings, Engine engine,
+              std::ostream* progress, SeparationSink& sink);
+
+}  // namespace tessavo

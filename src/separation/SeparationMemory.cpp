@@ -1,0 +1,43 @@
+#include "separation/SeparationMemory.h"
+
+#include "separation/Analysis.h"
+#include "separation/FactorisationLoop.h"
+#include "separation/Resynthesis.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tessavo {
+
+namespace {
+
+// The program itself (code, libraries, stream buffers) beside what is counted.
+constexpr double kFixedBytes = 32.0 * (1 << 20);
+
+}  // namespace
+
+MemoryNeed separationMemory(const RunShape& s)
+{
+    const TransformSettings t{s.fftLength, s.overlap, 0};
+    const double frames = static_cast<double>(s.frames);
+    const double hop = s.fftLength / s.overlap;
+    const double rows = std::floor(frames / hop) + 1;
+    const double bins = s.fftLength / 2.0;
+    const double cells = rows * bins * 8.0;  // one frames × bins matrix
+
+    const double analysing = analysisMemory(frames, s.channels, t, s.threads);
+    // Factorising: V and the phases (and the stereo angle) beside the engine.
+    const double spectra = (s.channels == 2 ? 4.0 : 2.0) * cells;
+    // Writing: V and a cosine and sine table per channel (and for the
+    // angle), the final W and H, and the outputs in flight.
+    const double tables = 3.0 * s.channels * cells;
+    const double outputs = Resynthesis::memoryBytes(rows * hop, s.channels, s.fftLength, s.threads);
+    const auto peak = [&](double k) {
+        const double factors = (rows * k + k * bins) * 8.0;
+        return kFixedBytes + std::max({analysing, spectra + factorisationMemory(rows, bins, k),
+                                       tables + factors + outputs});
+    };
+    return MemoryNeed{peak(0), peak(s.components)};
+}
+
+}  // namespace tessavo
