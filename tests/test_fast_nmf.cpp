@@ -7,6 +7,7 @@
 #include "factorisation/PlainEuclidean.h"
 
 #include "support/Numbers.h"
+#include "support/Variants.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -25,26 +26,14 @@ struct Shape {
     int frames, bins, components;
 };
 
-// Every vector variant this build holds; one this processor cannot run is
-// skipped, with the reason.
-class SweepVariant : public ::testing::TestWithParam<VectorVariant> {
+class SweepVariant : public EachVariant {
 protected:
-    void SetUp() override
-    {
-        if (!runsHere(GetParam()))
-            GTEST_SKIP() << variantName(GetParam()) << " does not run on this processor";
-    }
     const SweepKernels& kernels() const { return sweepKernels(GetParam()); }
 };
 
-std::string variantLabel(const ::testing::TestParamInfo<VectorVariant>& info)
-{
-    return variantName(info.param);
-}
-
 }  // namespace
 
-INSTANTIATE_TEST_SUITE_P(Variants, SweepVariant, ::testing::ValuesIn(builtVariants()), variantLabel);
+TESSAVO_FOR_EACH_VARIANT(SweepVariant);
 
 // The fast engine against the plain one, through the interface the loop
 // uses: the same objective and the same measured factors at every step.

@@ -5,7 +5,9 @@
 
 #include "spectral/RealFft.h"
 
+#include "support/Numbers.h"
 #include "support/TestFiles.h"
+#include "support/Variants.h"
 
 #include <gtest/gtest.h>
 
@@ -23,22 +25,7 @@ using tessavo::test::bits;
 
 namespace {
 
-// A fixed linear congruential generator, so that every run sees the same
-// inputs on every platform.
-class Lcg {
-public:
-    explicit Lcg(std::uint32_t seed) : state_(seed) {}
-    std::uint32_t next()
-    {
-        state_ = state_ * 1664525u + 1013904223u;
-        return state_;
-    }
-    // Uniform in [0, 1), 24 random bits.
-    double unit() { return (next() >> 8) * 0x1p-24; }
-
-private:
-    std::uint32_t state_;
-};
+using Lcg = tessavo::test::TestNumbers;
 
 using Frame = std::vector<float>;
 
@@ -198,10 +185,13 @@ std::string describe(const Frame& expected, const Frame& actual, int i)
 
 }  // namespace
 
-TEST(RealFftFast, ForwardMatchesPlainBitForBit)
+class FftVariant : public tessavo::test::EachVariant {};
+TESSAVO_FOR_EACH_VARIANT(FftVariant);
+
+TEST_P(FftVariant, ForwardMatchesPlainBitForBit)
 {
     for (int n : allLengths()) {
-        RealFft fft(n);
+        RealFft fft(n, GetParam());
         for (const Input& in : signals(n)) {
             Frame plain(static_cast<std::size_t>(n));
             fft.forwardPlain(plain.data(), in.values.data());
@@ -214,10 +204,10 @@ TEST(RealFftFast, ForwardMatchesPlainBitForBit)
     }
 }
 
-TEST(RealFftFast, InverseMatchesPlainBitForBit)
+TEST_P(FftVariant, InverseMatchesPlainBitForBit)
 {
     for (int n : allLengths()) {
-        RealFft fft(n);
+        RealFft fft(n, GetParam());
         std::vector<Input> spectra = signals(n);
         // Spectra of signals, as the resynthesis sees them.
         for (std::uint32_t seed : {11u, 12u}) {
@@ -238,10 +228,10 @@ TEST(RealFftFast, InverseMatchesPlainBitForBit)
     }
 }
 
-TEST(RealFftFast, RescaleMatchesPlainBitForBit)
+TEST_P(FftVariant, RescaleMatchesPlainBitForBit)
 {
     for (int n : allLengths()) {
-        RealFft fft(n);
+        RealFft fft(n, GetParam());
         for (const Input& in : signals(n)) {
             Frame plain = in.values;
             fft.rescalePlain(plain.data());
@@ -257,10 +247,10 @@ TEST(RealFftFast, RescaleMatchesPlainBitForBit)
 
 // The transforms share a scratch array; what an earlier call left in it must
 // not matter, and the input arrays must come back untouched.
-TEST(RealFftFast, LeavesInputsAloneAndRepeats)
+TEST_P(FftVariant, LeavesInputsAloneAndRepeats)
 {
     for (int n : allLengths()) {
-        RealFft fft(n);
+        RealFft fft(n, GetParam());
         const Frame x = mixedMagnitudes(n, 99u + static_cast<std::uint32_t>(n));
         const Frame other = nearLimits(n, 5u);
         Frame in = x, f(static_cast<std::size_t>(n)), again(static_cast<std::size_t>(n));

@@ -1,6 +1,8 @@
 // Arbitrary bytes as the input sound file, through everything the program
-// does with one: reading, the check for finite samples, analysis, a short
-// factorisation, and resynthesis of the residual and of every component.
+// does with one: reading, the check for finite samples, then the program's
+// separation pipeline with the fast engine (analysis, a short factorisation,
+// resynthesis of the residual and of every component) and with the plain
+// one, which must give the same bits.
 // A small transform and few update pairs keep each input to milliseconds.
 //
 // RunError is the program's answer to a file it cannot use; anything else
@@ -9,18 +11,19 @@
 #include "app/RunError.h"
 #include "app/SoundFile.h"
 #include "factorisation/Matrix.h"
-#include "factorisation/NmfFactoriser.h"
-#include "separation/Recombination.h"
+#include "separation/Pipeline.h"
+#include "separation/SeparationError.h"
 #include "spectral/SampleBuffer.h"
-#include "spectral/Stft.h"
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -82,51 +85,66 @@ bool allFinite(const InputSound& input)
     return true;
 }
 
-// One magnitude matrix back to sound, one buffer per input channel, as the
-// program writes it.
-void resynthesise(Stft& stft, const Matrix& x, const Matrix& theta, const std::vector<Matrix>& phases)
-{
-    if (phases.size() == 1) {
-        stft.synthesise(x, phases[0]);
-    } else {
-        stft.synthesise(splitLeft(x, theta), phases[0]);
-        stft.synthesise(splitRight(x, theta), phases[1]);
+// Keeps what a separation delivers, to compare one engine with the other.
+class Collected : public SeparationSink {
+public:
+    void factors(const Matrix& w, const Matrix& h) override
+    {
+        w_ = w.clone();
+        h_ = h.clone();
     }
-}
+    void output(int, const std::vector<SampleBuffer>& channels) override
+    {
+        for (const SampleBuffer& c : channels)
+            samples_.insert(samples_.end(), c.data(), c.data() + c.length());
+    }
+    bool sameAs(const Collected& other) const
+    {
+        const auto same = [](const void* a, const void* b, std::size_t bytes) {
+            return bytes == 0 || std::memcmp(a, b, bytes) == 0;
+        };
+        return w_.size() == other.w_.size() && h_.size() == other.h_.size() &&
+               samples_.size() == other.samples_.size() &&
+               same(w_.data(), other.w_.data(), sizeof(double) * static_cast<std::size_t>(w_.size())) &&
+               same(h_.data(), other.h_.data(), sizeof(double) * static_cast<std::size_t>(h_.size())) &&
+               same(samples_.data(), other.samples_.data(), sizeof(float) * samples_.size());
+    }
 
+private:
+    Matrix w_, h_;
+    std::vector<float> samples_;
+};
+
+// The program's own pipeline, once with each engine; the two must agree to
+// the last bit.
 void separate(const std::string& name)
 {
     InputSound input = readSoundFile(name);
     if (!allFinite(input))
         return;  // the program rejects these before the analysis
-
-    Stft stft(kOverlap, input.info.samplerate, kTransform, kTransform, 1.0f);
-    Matrix v, theta;
-    std::vector<Matrix> phases;
-    if (input.channels.size() == 1) {
-        Matrix phase;
-        stft.analyse(input.channels[0], v, phase);
-        phases.push_back(phase);
-    } else {
-        Matrix left, right, phaseL, phaseR;
-        stft.analyse(input.channels[0], left, phaseL);
-        stft.analyse(input.channels[1], right, phaseR);
-        v = stereoMagnitude(left, right);
-        theta = stereoAngle(left, right);
-        phases = {phaseL, phaseR};
+    const SeparationSettings settings{{kTransform, kOverlap, input.info.samplerate}, {kUpdatePairs, -1.0}, kComponents,
+                                      2};
+    std::vector<SampleBuffer> copy;
+    for (const SampleBuffer& c : input.channels) {
+        copy.emplace_back(c.length());
+        std::copy(c.data(), c.data() + c.length(), copy.back().data());
     }
-    input.channels.clear();
-
-    NmfFactoriser nmf(v, kComponents);
-    for (int i = 0; i < kUpdatePairs; ++i) {
-        nmf.updateW();
-        nmf.updateH();
+    Collected plain, fast;
+    bool plainOverflowed = false, fastOverflowed = false;
+    try {
+        tessavo::separate(std::move(input.channels), settings, Engine::plain, nullptr, plain);
+    } catch (const OverflowError&) {
+        plainOverflowed = true;
     }
-    objective(nmf.v(), nmf.w(), nmf.h());
-
-    resynthesise(stft, residualMagnitude(v, nmf.w(), nmf.h()), theta, phases);
-    for (int k = 0; k < kComponents; ++k)
-        resynthesise(stft, componentMagnitude(nmf.w(), nmf.h(), k), theta, phases);
+    try {
+        tessavo::separate(std::move(copy), settings, Engine::fast, nullptr, fast);
+    } catch (const OverflowError&) {
+        fastOverflowed = true;
+    }
+    if (plainOverflowed != fastOverflowed || !plain.sameAs(fast)) {
+        std::fprintf(stderr, "the fast engine differs from the plain one\n");
+        std::abort();
+    }
 }
 
 }  // namespace
@@ -140,6 +158,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         separate(scratch.name());
     } catch (const RunError&) {
         // The program's own rejection of this file.
+    } catch (const SeparationError&) {
+        // Too many components for this file's frames: also the program's answer.
     }
     return 0;
 }
