@@ -18,6 +18,17 @@
 #define TESSAVO_VECTOR_VARIANTS 0
 #endif
 
+// The object named name in the namespace of variant v (see VariantBodies.h),
+// where the build holds that variant, and the baseline's otherwise.
+#if TESSAVO_VECTOR_VARIANTS
+#define TESSAVO_OF_VARIANT(v, name)                                                                      \
+    ((v) == ::tessavo::VectorVariant::avx512 ? avx512::name                                               \
+     : (v) == ::tessavo::VectorVariant::avx2 ? avx2::name                                                 \
+                                              : baseline::name)
+#else
+#define TESSAVO_OF_VARIANT(v, name) ((void)(v), baseline::name)
+#endif
+
 // The vector helpers are always inlined, so no vector value crosses a call
 // boundary and the note about the AVX calling convention does not apply.
 #pragma GCC diagnostic ignored "-Wpsabi"

@@ -23,14 +23,6 @@ int twiddleOffset(int p) { return (1 << p) - 8 + 2 * (p - 3); }
 #define TESSAVO_VARIANT_BODY "spectral/RealFftKernels.inc"
 #include "factorisation/VariantBodies.h"
 
-#define TESSAVO_KERNELS_OF(variant) FftKernels{variant::forwardFast, variant::inverseFast, variant::rescaleFast}
-const FftKernels kBaseline = TESSAVO_KERNELS_OF(baseline);
-#if TESSAVO_VECTOR_VARIANTS
-const FftKernels kAvx2 = TESSAVO_KERNELS_OF(avx2);
-const FftKernels kAvx512 = TESSAVO_KERNELS_OF(avx512);
-#endif
-#undef TESSAVO_KERNELS_OF
-
 // Below this many bits a sweep has fewer than four blocks of 8 for the
 // lanes; those lengths take the plain path.
 constexpr int kFastBits = 5;
@@ -39,14 +31,7 @@ constexpr int kFastBits = 5;
 
 const FftKernels& fftKernels(VectorVariant variant)
 {
-#if TESSAVO_VECTOR_VARIANTS
-    if (variant == VectorVariant::avx512)
-        return kAvx512;
-    if (variant == VectorVariant::avx2)
-        return kAvx2;
-#endif
-    (void)variant;
-    return kBaseline;
+    return TESSAVO_OF_VARIANT(variant, kKernels);
 }
 
 RealFft::RealFft(int n, VectorVariant variant) : kernels_(&fftKernels(variant)), halfRoot_(0.0f), n_(n), bits_(0)
