@@ -29,10 +29,6 @@
 #define TESSAVO_OF_VARIANT(v, name) ((void)(v), baseline::name)
 #endif
 
-// The vector helpers are always inlined, so no vector value crosses a call
-// boundary and the note about the AVX calling convention does not apply.
-#pragma GCC diagnostic ignored "-Wpsabi"
-
 namespace tessavo {
 
 enum class VectorVariant { baseline, avx2, avx512 };
