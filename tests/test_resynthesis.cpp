@@ -23,7 +23,26 @@ constexpr int kOverlap = 4;
 
 }  // namespace
 
-TEST(Resynthesis, MatchesThePlainStepsForEveryOutputAndThreadCount)
+namespace {
+
+// Unsupervised components; a named source of two components beside a free
+// one; the same with soft masks, squared and with another power.
+std::vector<OutputPlan> everyKindOfPlan(int k)
+{
+    std::vector<OutputPlan> plans{componentPlan(k)};
+    OutputPlan grouped;
+    grouped.groups = {{0, 2}, {1}};
+    plans.push_back(grouped);
+    grouped.mode = MaskMode::soft;
+    plans.push_back(grouped);
+    grouped.power = 1.5;
+    plans.push_back(grouped);
+    return plans;
+}
+
+}  // namespace
+
+TEST(Resynthesis, MatchesThePlainStepsForEveryOutputPlanAndThreadCount)
 {
     const int frames = 23, bins = kFft / 2, k = 3;
     const Matrix v = filledMatrix(frames, bins, 1, 2.0, 0.0);
@@ -34,40 +53,48 @@ TEST(Resynthesis, MatchesThePlainStepsForEveryOutputAndThreadCount)
     const Matrix phaseR = filledMatrix(frames, bins, 6, 6.283185307179586, -3.141592653589793);
 
     Stft plain(kOverlap, 8000, kFft, kFft, 1.0f);
-    std::vector<OutputSource> all;
-    for (int c = -1; c < k; ++c)
-        all.push_back(OutputSource{&v, &w, &h, c});
-    auto magnitudeOf = [&](int c) { return c < 0 ? residualMagnitude(v, w, h) : componentMagnitude(w, h, c); };
+    for (const OutputPlan& plan : everyKindOfPlan(k)) {
+        SCOPED_TRACE(::testing::Message() << plan.groups.size() << " outputs, "
+                                          << (plan.mode == MaskMode::soft ? "soft" : "direct") << ", power "
+                                          << plan.power);
+        const Matrix d = plan.mode == MaskMode::soft ? softDenominator(w, h, plan) : Matrix();
+        const int count = 1 + static_cast<int>(plan.groups.size());
+        std::vector<int> all;
+        for (int o = 0; o < count; ++o)
+            all.push_back(o);
+        auto magnitudeOf = [&](int o) { return outputMagnitude(v, w, h, plan, o, d); };
 
-    for (int threads : {1, 2, 3}) {
-        SCOPED_TRACE(::testing::Message() << threads << " threads");
-        Resynthesis fast(threads, kOverlap, 8000, kFft, kFft);
+        for (int threads : {1, 2, 3}) {
+            SCOPED_TRACE(::testing::Message() << threads << " threads");
+            Resynthesis fast(threads, kOverlap, 8000, kFft, kFft);
+            const OutputRows model(v, w, h, plan, threads);
 
-        InputPhases mono;
-        mono.channels.push_back(takeTrigTable(phaseL.clone(), threads));
-        const auto& monoSignals = fast.synthesise(all, mono);
-        for (int c = -1; c < k; ++c) {
-            ASSERT_EQ(monoSignals[static_cast<std::size_t>(c + 1)].size(), 1u);
-            EXPECT_TRUE(sameBits(monoSignals[static_cast<std::size_t>(c + 1)][0],
-                                 plain.synthesise(magnitudeOf(c), phaseL)))
-                << "mono, output " << c;
-        }
+            InputPhases mono;
+            mono.channels.push_back(takeTrigTable(phaseL.clone(), threads));
+            const auto& monoSignals = fast.synthesise(model, all, mono);
+            for (int o = 0; o < count; ++o) {
+                ASSERT_EQ(monoSignals[static_cast<std::size_t>(o)].size(), 1u);
+                EXPECT_TRUE(sameBits(monoSignals[static_cast<std::size_t>(o)][0],
+                                     plain.synthesise(magnitudeOf(o), phaseL)))
+                    << "mono, output " << o;
+            }
 
-        // Stereo, first with the angle as it is, then with its table.
-        InputPhases stereo;
-        stereo.channels.push_back(takeTrigTable(phaseL.clone(), threads));
-        stereo.channels.push_back(takeTrigTable(phaseR.clone(), threads));
-        stereo.angle = theta.clone();
-        for (bool tabulated : {false, true}) {
-            if (tabulated)
-                stereo.angle = takeTrigTable(std::move(std::get<Matrix>(stereo.angle)), threads);
-            const auto& signals = fast.synthesise(all, stereo);
-            for (int c = -1; c < k; ++c) {
-                const Matrix x = magnitudeOf(c);
-                const auto& out = signals[static_cast<std::size_t>(c + 1)];
-                ASSERT_EQ(out.size(), 2u);
-                EXPECT_TRUE(sameBits(out[0], plain.synthesise(splitLeft(x, theta), phaseL))) << "left " << c;
-                EXPECT_TRUE(sameBits(out[1], plain.synthesise(splitRight(x, theta), phaseR))) << "right " << c;
+            // Stereo, first with the angle as it is, then with its table.
+            InputPhases stereo;
+            stereo.channels.push_back(takeTrigTable(phaseL.clone(), threads));
+            stereo.channels.push_back(takeTrigTable(phaseR.clone(), threads));
+            stereo.angle = theta.clone();
+            for (bool tabulated : {false, true}) {
+                if (tabulated)
+                    stereo.angle = takeTrigTable(std::move(std::get<Matrix>(stereo.angle)), threads);
+                const auto& signals = fast.synthesise(model, all, stereo);
+                for (int o = 0; o < count; ++o) {
+                    const Matrix x = magnitudeOf(o);
+                    const auto& out = signals[static_cast<std::size_t>(o)];
+                    ASSERT_EQ(out.size(), 2u);
+                    EXPECT_TRUE(sameBits(out[0], plain.synthesise(splitLeft(x, theta), phaseL))) << "left " << o;
+                    EXPECT_TRUE(sameBits(out[1], plain.synthesise(splitRight(x, theta), phaseR))) << "right " << o;
+                }
             }
         }
     }

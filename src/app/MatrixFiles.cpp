@@ -54,11 +54,12 @@ private:
 
 }  // namespace
 
-void writeMatrix(PendingFile& file, const Matrix& m)
+void writeMatrix(PendingFile& file, const Matrix& m, int precision)
 {
     file.open();
     DescriptorBuffer buffer(file.descriptor());
     std::ostream out(&buffer);
+    out.precision(precision);
     out << m;
     out.flush();
     if (buffer.error() != 0 || !out)

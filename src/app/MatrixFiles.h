@@ -8,9 +8,9 @@
 
 namespace tessavo {
 
-// Writes m in the matrix text format into file and closes it; the caller
-// commits it. Throws RunError ("Not able to write output file " + name, and
+// Writes m in the matrix text format, with precision significant digits,
+// into file and closes it; the caller commits it. Throws RunError ("Not able to write output file " + name, and
 // the reason) when the text cannot be written.
-void writeMatrix(PendingFile& file, const Matrix& m);
+void writeMatrix(PendingFile& file, const Matrix& m, int precision);
 
 }  // namespace tessavo

@@ -7,6 +7,7 @@
 #include "app/RunError.h"
 #include "app/Settings.h"
 #include "app/SoundFile.h"
+#include "app/TemplateFiles.h"
 #include "separation/Pipeline.h"
 #include "separation/SeparationError.h"
 
@@ -27,11 +28,14 @@ void checkFinite(const InputSound& input, const std::string& filename)
                            ": it holds samples that are not finite numbers\n");
 }
 
-// Every output's name: sounds first (the residual, then component 0, 1,
-// ...), then with matrixout the W and H files.
-std::vector<std::string> outputList(const Settings& s, const OutputNames& names)
+// Every output's name: sounds first (the residual, the named sources, then
+// component 0, 1, ...), then with matrixout the W and H files.
+std::vector<std::string> outputList(const Settings& s, const std::vector<NamedTemplates>& sources,
+                                    const OutputNames& names)
 {
     std::vector<std::string> list{names.residual()};
+    for (const NamedTemplates& source : sources)
+        list.push_back(names.sound("-" + source.name));
     for (int k = 0; k < s.components; ++k)
         list.push_back(names.component(k));
     if (s.matrixout) {
@@ -45,17 +49,16 @@ std::vector<std::string> outputList(const Settings& s, const OutputNames& names)
 // under its temporary name.
 class FileSink : public SeparationSink {
 public:
-    FileSink(OutputSet& outputs, const SF_INFO& record, const Settings& s)
-        : outputs_(outputs), record_(record), settings_(s)
+    FileSink(OutputSet& outputs, const SF_INFO& record, const Settings& s, std::size_t sounds)
+        : outputs_(outputs), record_(record), settings_(s), sounds_(sounds)
     {
     }
     void factors(const Matrix& w, const Matrix& h) override
     {
         if (!settings_.matrixout)
             return;
-        const auto first = static_cast<std::size_t>(settings_.components) + 1;
-        writeMatrix(outputs_[first], w);
-        writeMatrix(outputs_[first + 1], h);
+        writeMatrix(outputs_[sounds_], w, settings_.precision);
+        writeMatrix(outputs_[sounds_ + 1], h, settings_.precision);
     }
     void output(int index, const std::vector<SampleBuffer>& channels) override
     {
@@ -66,7 +69,9 @@ private:
     OutputSet& outputs_;
     const SF_INFO& record_;
     const Settings& settings_;
+    std::size_t sounds_;  // the sound outputs come first
 };
+
 
 }  // namespace
 
@@ -74,6 +79,9 @@ int runSeparation(int argc, const char* const* argv)
 {
     Settings s;
     parseSettings(argc, argv, s);
+    const std::vector<NamedTemplates> sources = loadTemplates(s.templates, s.fftsize / 2);
+    std::vector<int> sourceRows;
+    Matrix templates = stackTemplates(sources, s.fftsize / 2, sourceRows);
     const int threads =
         s.threads > 0 ? s.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 
@@ -82,10 +90,11 @@ int runSeparation(int argc, const char* const* argv)
     SoundInput input(s.filename);
     const SF_INFO record = input.info();
     checkWritable(record, s.filename);
-    RunShape shape{record.frames, record.channels, s.fftsize, s.overlap, s.components, threads};
+    RunShape shape{record.frames, record.channels,       s.fftsize, s.overlap, templates.rows() + s.components,
+                   threads,       s.loss,                s.mask};
     if (input.lengthKnown())
         checkMemory(shape);
-    OutputSet outputs(outputList(s, OutputNames(s.filename)));
+    OutputSet outputs(outputList(s, sources, OutputNames(s.filename)));
 
     InputSound sound = input.read([&](long long frames) {
         shape.frames = frames;
@@ -96,8 +105,13 @@ int runSeparation(int argc, const char* const* argv)
     const SeparationSettings settings{{s.fftsize, s.overlap, record.samplerate},
                                       {s.maxiterations, s.criteria},
                                       s.components,
-                                      threads};
-    FileSink sink(outputs, record, s);
+                                      threads,
+                                      s.loss,
+                                      std::move(templates),
+                                      sourceRows,
+                                      s.mask,
+                                      s.maskPower};
+    FileSink sink(outputs, record, s, 1 + sources.size() + static_cast<std::size_t>(s.components));
     try {
         separate(std::move(sound.channels), settings, Engine::fast, s.verbose ? &std::cout : nullptr, sink);
     } catch (const OverflowError&) {

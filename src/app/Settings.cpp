@@ -60,6 +60,11 @@ void checkRanges(int fftOption, const Settings& s)
         throw RunError("components must be 0 or more\n");
     if (s.threads < 0)
         throw RunError("threads must be 0 (all cores) or more\n");
+    if (!(s.maskPower > 0.0 && s.maskPower <= maxMaskPower))
+        throw RunError("maskpower must be above 0 and at most " + std::to_string(static_cast<int>(maxMaskPower)) +
+                       "\n");
+    if (s.precision < 1 || s.precision > maxPrecision)
+        throw RunError("precision must be between 1 and " + std::to_string(maxPrecision) + "\n");
 }
 
 }  // namespace
@@ -78,6 +83,19 @@ void parseSettings(int argc, const char* const* argv, Settings& settings, ParseF
         TCLAP::SwitchArg silent("s", "silent", "don't be verbose", false);
         TCLAP::SwitchArg matrixout("m", "matrixout", "output W and H matrices", false);
         TCLAP::ValueArg<Number<int>> threads("t", "threads", "worker threads (0 = all cores)", false, 0, "long");
+        std::vector<std::string> lossNames{"euclidean", "kl"};
+        TCLAP::ValuesConstraint<std::string> lossValues(lossNames);
+        TCLAP::ValueArg<std::string> loss("", "loss", "what the factorisation minimises: euclidean distance or kl "
+                                          "(generalised Kullback-Leibler) divergence", false, "euclidean", &lossValues);
+        TCLAP::MultiArg<std::string> templates("", "templates", "a named source: the rows of an H file as fixed "
+                                               "spectral templates (repeatable)", false, "NAME=FILE");
+        std::vector<std::string> maskNames{"direct", "soft"};
+        TCLAP::ValuesConstraint<std::string> maskValues(maskNames);
+        TCLAP::ValueArg<std::string> mask("", "mask", "how outputs are rebuilt: direct (each model magnitude) or "
+                                          "soft (the input's spectrum under soft masks)", false, "direct", &maskValues);
+        TCLAP::ValueArg<Number<double>> maskpower("", "maskpower", "exponent of the soft masks", false, 2.0, "double");
+        TCLAP::ValueArg<Number<int>> precision("", "precision", "significant digits of the W and H files", false, 6,
+                                               "long");
         cmd.add(filename);
         cmd.add(components);
         cmd.add(fftsize);
@@ -87,6 +105,11 @@ void parseSettings(int argc, const char* const* argv, Settings& settings, ParseF
         cmd.add(silent);
         cmd.add(matrixout);
         cmd.add(threads);
+        cmd.add(loss);
+        cmd.add(templates);
+        cmd.add(mask);
+        cmd.add(maskpower);
+        cmd.add(precision);
 
         // TCLAP takes a mutable vector of words; it never writes through them.
         std::vector<std::string> words(argv, argv + argc);
@@ -101,6 +124,11 @@ void parseSettings(int argc, const char* const* argv, Settings& settings, ParseF
         settings.verbose = !silent.getValue();
         settings.matrixout = matrixout.getValue();
         settings.threads = threads.getValue().value;
+        settings.loss = loss.getValue() == "kl" ? Loss::kl : Loss::euclidean;
+        settings.templates = templates.getValue();
+        settings.mask = mask.getValue() == "soft" ? MaskMode::soft : MaskMode::direct;
+        settings.maskPower = maskpower.getValue().value;
+        settings.precision = precision.getValue().value;
         if (fftOption >= 1 && fftOption <= maxFftsizeOption)
             settings.fftsize = transformSize(fftOption);
         settings.windowsize = settings.fftsize;

@@ -1,7 +1,11 @@
 #pragma once
 // The run's settings, taken from the command line only.
 
+#include "factorisation/Loss.h"
+#include "separation/OutputPlan.h"
+
 #include <string>
+#include <vector>
 
 namespace tessavo {
 
@@ -16,7 +20,17 @@ struct Settings {
     bool verbose = true;
     bool matrixout = false;
     int threads = 0;        // worker threads; 0 means every available core
+    Loss loss = Loss::euclidean;
+    std::vector<std::string> templates;  // NAME=FILE, in the order given
+    MaskMode mask = MaskMode::direct;
+    double maskPower = 2.0;
+    int precision = 6;      // significant digits of the W and H files
 };
+
+// Largest --maskpower: beyond it the powers of ordinary magnitudes overflow.
+constexpr double maxMaskPower = 10.0;
+// Significant digits of a double: 17 reads back exactly.
+constexpr int maxPrecision = 17;
 
 // Largest accepted fftsize option value: its transform size must fit an int.
 constexpr int maxFftsizeOption = (1 << 30) - 1;

@@ -34,7 +34,8 @@ void waitFor(const std::atomic<int>& counter, int target)
 
 }  // namespace
 
-FastNmf::FastNmf(const Matrix& v, const Matrix& w, const Matrix& h, int threads, const SweepKernels& kernels)
+FastNmf::FastNmf(const Matrix& v, const Matrix& w, const Matrix& h, int threads, const SweepKernels& kernels,
+                 int fixedRows)
     : v_(v),
       kernels_(kernels),
       frames_(v.rows()),
@@ -43,6 +44,7 @@ FastNmf::FastNmf(const Matrix& v, const Matrix& w, const Matrix& h, int threads,
       blocks_((v.rows() + kBlockRows - 1) / kBlockRows),
       stride_(rowStride(v.cols())),
       threads_(std::max(1, threads)),
+      fixedRows_(std::clamp(fixedRows, 0, h.rows())),
       h_(h.rows(), h.cols()),
       previousH_(h.rows(), h.cols()),
       nextH_(h.rows(), h.cols()),
@@ -141,10 +143,12 @@ void FastNmf::addBlockTerms(int block)
 
 void FastNmf::finishH()
 {
-    // H[k][j] = (N × H) / (ε + (Wᵀ·W)·H), with (Wᵀ·W)·H summed over l from 0.0.
+    // H[k][j] = (N × H) / (ε + (Wᵀ·W)·H), with (Wᵀ·W)·H summed over l from
+    // 0.0; the fixed rows stay as they are.
     const double* h = h_.data();
     double* next = nextH_.data();
-    for (int k = 0; k < components_; ++k) {
+    std::copy(h, h + at(fixedRows_, bins_), next);
+    for (int k = fixedRows_; k < components_; ++k) {
         const double* g = gram_.data() + at(k, components_);
         double* out = next + at(k, bins_);
         for (int j = 0; j < bins_; ++j) {

@@ -40,10 +40,12 @@ class FastNmf : public Factoriser {
 public:
     // Starts from copies of w (F × K) and h (K × B) for v (F × B), which it
     // refers to and which must outlive it; threads is the number of threads
-    // to use (at least 1), kernels the vector variant to run.
+    // to use (at least 1), kernels the vector variant to run. The first
+    // fixedRows rows of H are never updated.
     FastNmf(const Matrix& v, const Matrix& w, const Matrix& h, int threads,
-            const SweepKernels& kernels = bestSweepKernels());
-    FastNmf(Matrix&& v, const Matrix& w, const Matrix& h, int threads, const SweepKernels& kernels) = delete;
+            const SweepKernels& kernels = bestSweepKernels(), int fixedRows = 0);
+    FastNmf(Matrix&& v, const Matrix& w, const Matrix& h, int threads, const SweepKernels& kernels,
+            int fixedRows = 0) = delete;
     ~FastNmf() override;
     FastNmf(const FastNmf&) = delete;
     FastNmf& operator=(const FastNmf&) = delete;
@@ -82,6 +84,7 @@ private:
     int blocks_;  // blocks of kBlockRows rows, the last one possibly short
     int stride_;  // row stride of hRows_ and numeratorH_
     int threads_;
+    int fixedRows_;
 
     std::vector<double> w_, previousW_, nextW_;  // F × K, row by row
     Matrix h_, previousH_, nextH_;                // K × B

@@ -1,54 +1,31 @@
 #include "factorisation/NmfFactoriser.h"
 
+#include "factorisation/MultiplicativeUpdate.h"
+
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <string>
 
 namespace tessavo {
 
-namespace {
-
-int checkedComponents(int components)
-{
-    if (components < 0)
-        throw std::invalid_argument("the number of components must not be negative (got " +
-                                    std::to_string(components) + ")");
-    return components;
-}
-
-// Row by row, continuing the stream.
-void fillRandom(Matrix& m, RandomStream& random)
-{
-    for (int i = 0; i < m.rows(); ++i)
-        for (int j = 0; j < m.cols(); ++j)
-            m[i][j] = static_cast<double>(random.draw()) * kNmfRandomScale;
-}
-
-// d = eps + d for every element (Matrix's += computes b + a).
-void addEpsilon(Matrix& d)
-{
-    d += Matrix(d.rows(), d.cols(), kNmfEpsilon);
-}
-
-// old = (numerator x old) / denominator, the product rounded first.
-// Order matters: multiply, then divide; never old * (numerator / denominator).
-void applyUpdate(Matrix& old, const Matrix& numerator, const Matrix& denominator)
-{
-    old *= numerator;
-    old /= denominator;
-}
-
-}  // namespace
-
 NmfFactoriser::NmfFactoriser(const Matrix& v, int components, RandomStream& random)
-    : v_(v),
-      w_(v.rows(), checkedComponents(components)),
-      h_(components, v.cols()),
-      components_(components)
+    : NmfFactoriser(v, drawStart(v.rows(), v.cols(), Matrix(), components, random))
 {
-    // W first, then H: the order of the draws is part of the result.
-    fillRandom(w_, random);
-    fillRandom(h_, random);
+}
+
+NmfFactoriser::NmfFactoriser(const Matrix& v, StartFactors&& start)
+    : v_(v),
+      w_(std::move(start.w)),
+      h_(std::move(start.h)),
+      components_(w_.cols()),
+      fixedRows_(start.fixedRows)
+{
+}
+
+void restoreFixedRows(Matrix& h, const Matrix& kept, int rows)
+{
+    std::copy(kept.data(), kept.data() + static_cast<std::ptrdiff_t>(rows) * kept.cols(), h.data());
 }
 
 void NmfFactoriser::updateW()
@@ -71,7 +48,9 @@ void NmfFactoriser::updateH()
     const Matrix gram = matmul(wt, w_);
     Matrix denominator = matmul(gram, h_);
     addEpsilon(denominator);
+    const Matrix kept = fixedRows_ > 0 ? h_.clone() : Matrix();
     applyUpdate(h_, numerator, denominator);
+    restoreFixedRows(h_, kept, fixedRows_);
 }
 
 double objective(const Matrix& v, const Matrix& w, const Matrix& h)

@@ -2,8 +2,8 @@
 // Non-negative matrix factorisation V ~ W * H for the Euclidean distance.
 //
 // V is F x B (frames x bins) and non-negative; W is F x K and H is K x B.
-// The constructor fills W, then H, row by row with draw * c from the run's
-// random stream (Random.h). updateW() and updateH() each apply one
+// The start is drawn as FactorStart.h says; H's first rows may be fixed,
+// and updateH() leaves them as they are. updateW() and updateH() each apply one
 // multiplicative update with 1e-9 added to the denominator; the caller runs
 // them W first, then H, and owns the iteration loop and stopping rule.
 //
@@ -14,18 +14,13 @@
 // V is only referred to, never copied or written: it must outlive the
 // factoriser. W and H are updated in place; take a clone() to keep them.
 
+#include "factorisation/FactorStart.h"
 #include "factorisation/Matrix.h"
+#include "factorisation/MultiplicativeUpdate.h"
 #include "factorisation/Random.h"
 
 namespace tessavo {
 
-// Scale of the random start: the double nearest 1/16383 (bit pattern
-// 0x3F10004001000400). Applied as a product; draw / 16383 differs in the
-// last bit for some draws.
-constexpr double kNmfRandomScale = 6.103888176768602e-05;
-// Added to every update denominator, so a zero row or column of V gives
-// zeros rather than 0 / 0.
-constexpr double kNmfEpsilon = 1e-9;
 
 class NmfFactoriser {
 public:
@@ -35,23 +30,32 @@ public:
     NmfFactoriser(const Matrix& v, int components, RandomStream& random);
     // A temporary V would be gone before the first update.
     NmfFactoriser(Matrix&& v, int components, RandomStream& random) = delete;
+    // Refers to v and starts from the given factors.
+    NmfFactoriser(const Matrix& v, StartFactors&& start);
+    NmfFactoriser(Matrix&& v, StartFactors&& start) = delete;
 
     // W <- (V * H^T) x W / (eps + (W * H) * H^T), element by element.
     void updateW();
-    // H <- (W^T * V) x H / (eps + (W^T * W) * H), element by element.
+    // H <- (W^T * V) x H / (eps + (W^T * W) * H), element by element, for
+    // every row but the fixed ones.
     void updateH();
 
     const Matrix& v() const { return v_; }
     const Matrix& w() const { return w_; }
     const Matrix& h() const { return h_; }
     int components() const { return components_; }
+    int fixedRows() const { return fixedRows_; }
 
 private:
     const Matrix& v_;
     Matrix w_;
     Matrix h_;
     int components_;
+    int fixedRows_;
 };
+
+// Puts back the first rows of kept into h, the rows an update must not change.
+void restoreFixedRows(Matrix& h, const Matrix& kept, int rows);
 
 // Euclidean distance between v and w * h: the square root of the sum of the
 // squared differences, summed in one running total, row after row.

@@ -7,6 +7,11 @@ PlainEuclidean::PlainEuclidean(const Matrix& v, int components, RandomStream& ra
 {
 }
 
+PlainEuclidean::PlainEuclidean(const Matrix& v, StartFactors&& start)
+    : nmf_(v, std::move(start)), measuredW_(nmf_.w().clone()), measuredH_(nmf_.h().clone())
+{
+}
+
 double PlainEuclidean::step()
 {
     const double distance = objective(nmf_.v(), nmf_.w(), nmf_.h());

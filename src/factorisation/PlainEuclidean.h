@@ -12,6 +12,9 @@ public:
     // Refers to v, which must outlive the engine; draws the start from random.
     PlainEuclidean(const Matrix& v, int components, RandomStream& random);
     PlainEuclidean(Matrix&& v, int components, RandomStream& random) = delete;
+    // Refers to v and starts from the given factors.
+    PlainEuclidean(const Matrix& v, StartFactors&& start);
+    PlainEuclidean(Matrix&& v, StartFactors&& start) = delete;
 
     double step() override;
     Matrix measuredW() const override { return measuredW_.clone(); }

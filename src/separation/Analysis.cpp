@@ -1,6 +1,6 @@
 #include "separation/Analysis.h"
 
-#include "separation/Parallel.h"
+#include "factorisation/Parallel.h"
 #include "separation/Recombination.h"
 #include "spectral/Stft.h"
 

@@ -1,7 +1,9 @@
 #include "separation/FactorisationLoop.h"
 
+#include "factorisation/FactorStart.h"
+#include "factorisation/FastKl.h"
 #include "factorisation/FastNmf.h"
-#include "factorisation/NmfFactoriser.h"
+#include "factorisation/KlDivergence.h"
 #include "factorisation/PlainEuclidean.h"
 #include "separation/SeparationError.h"
 
@@ -12,26 +14,33 @@
 
 namespace tessavo {
 
-std::unique_ptr<Factoriser> makeFactoriser(Engine engine, const Matrix& v, int components, RandomStream& random,
-                                           int threads)
+std::unique_ptr<Factoriser> makeFactoriser(Engine engine, Loss loss, const Matrix& v, const Matrix& fixed,
+                                           int components, RandomStream& random, int threads)
 {
     try {
-        if (engine == Engine::plain)
-            return std::make_unique<PlainEuclidean>(v, components, random);
-        // The fast engine starts from the plain start: the same draws.
-        const NmfFactoriser start(v, components, random);
-        return std::make_unique<FastNmf>(v, start.w(), start.h(), threads);
+        StartFactors start = drawStart(v.rows(), v.cols(), fixed, components, random);
+        if (engine == Engine::plain) {
+            if (loss == Loss::kl)
+                return std::make_unique<PlainKl>(v, std::move(start));
+            return std::make_unique<PlainEuclidean>(v, std::move(start));
+        }
+        if (loss == Loss::kl)
+            return std::make_unique<FastKl>(v, start.w, start.h, start.fixedRows, threads);
+        return std::make_unique<FastNmf>(v, start.w, start.h, threads, bestSweepKernels(), start.fixedRows);
     } catch (const std::length_error&) {
     } catch (const std::bad_alloc&) {
     }
-    throw SeparationError("Not able to hold " + std::to_string(components) + " components for " +
+    const long long all = static_cast<long long>(fixed.rows()) + components;
+    throw SeparationError("Not able to hold " + std::to_string(all) + " components for " +
                           std::to_string(v.rows()) + " frames and " + std::to_string(v.cols()) +
                           " bins: too many components\n");
 }
 
-double factorisationMemory(double frames, double bins, double components)
+double factorisationMemory(Loss loss, double frames, double bins, double components, int threads)
 {
-    return FastNmf::memoryBytes(frames, bins, components) + (frames * components + components * bins) * 8.0;
+    const double engine = loss == Loss::kl ? FastKl::memoryBytes(frames, bins, components, threads)
+                                           : FastNmf::memoryBytes(frames, bins, components);
+    return engine + (frames * components + components * bins) * 8.0;
 }
 
 Factors runLoop(Factoriser& factoriser, const LoopSettings& settings, std::ostream* progress)

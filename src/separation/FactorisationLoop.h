@@ -4,6 +4,7 @@
 // for every loss and engine.
 
 #include "factorisation/Factoriser.h"
+#include "factorisation/Loss.h"
 #include "factorisation/Matrix.h"
 #include "factorisation/Random.h"
 #include "separation/Engine.h"
@@ -23,15 +24,16 @@ struct Factors {
     Matrix h;  // K × bins
 };
 
-// The Euclidean engine of the kind asked for, started from random (W first,
-// then H), for v, which must outlive it. Throws SeparationError ("Not able
-// to hold K components for F frames and B bins: too many components") when
-// the factors do not fit in memory.
-std::unique_ptr<Factoriser> makeFactoriser(Engine engine, const Matrix& v, int components, RandomStream& random,
-                                           int threads);
+// The engine of the kind asked for and the loss, for v, which must outlive
+// it: the rows of fixed (the empty matrix for none) first in H and never
+// updated, components free components beside them, started as drawStart
+// says. Throws SeparationError ("Not able to hold K components for F frames
+// and B bins: too many components") when the factors do not fit in memory.
+std::unique_ptr<Factoriser> makeFactoriser(Engine engine, Loss loss, const Matrix& v, const Matrix& fixed,
+                                           int components, RandomStream& random, int threads);
 
-// Bytes the fast engine and its start hold besides V.
-double factorisationMemory(double frames, double bins, double components);
+// Bytes the fast engine for the loss and its start hold besides V.
+double factorisationMemory(Loss loss, double frames, double bins, double components, int threads);
 
 // The initial update pair, then passes until the objective changes by less
 // than criteria (strictly, on the absolute change; a NaN change never

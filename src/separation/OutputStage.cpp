@@ -1,5 +1,6 @@
 #include "separation/OutputStage.h"
 
+#include "separation/OutputRows.h"
 #include "separation/Recombination.h"
 #include "separation/Resynthesis.h"
 #include "spectral/Stft.h"
@@ -10,12 +11,14 @@ namespace tessavo {
 
 namespace {
 
-void synthesisePlain(Spectra& s, const Matrix& w, const Matrix& h, const TransformSettings& t,
-                     const OutputDelivery& deliver)
+void synthesisePlain(Spectra& s, const Matrix& w, const Matrix& h, const OutputPlan& plan,
+                     const TransformSettings& t, const OutputDelivery& deliver)
 {
     Stft synthesiser(t.overlap, t.sampleRate, t.fftLength, t.fftLength, 1.0f);
-    for (int k = -1; k < w.cols(); ++k) {
-        const Matrix x = k < 0 ? residualMagnitude(s.v, w, h) : componentMagnitude(w, h, k);
+    const Matrix denominator = plan.mode == MaskMode::soft ? softDenominator(w, h, plan) : Matrix();
+    const int outputs = 1 + static_cast<int>(plan.groups.size());
+    for (int o = 0; o < outputs; ++o) {
+        const Matrix x = outputMagnitude(s.v, w, h, plan, o, denominator);
         std::vector<SampleBuffer> signals;
         if (s.phases.size() == 1) {
             signals.push_back(synthesiser.synthesise(x, s.phases[0]));
@@ -23,33 +26,36 @@ void synthesisePlain(Spectra& s, const Matrix& w, const Matrix& h, const Transfo
             signals.push_back(synthesiser.synthesise(splitLeft(x, s.angle), s.phases[0]));
             signals.push_back(synthesiser.synthesise(splitRight(x, s.angle), s.phases[1]));
         }
-        deliver(k + 1, signals);
+        deliver(o, signals);
     }
 }
 
 // Every output is rebuilt with the same phases, so their cosines and sines
 // are computed once; outputs go in batches that keep every thread busy.
-void synthesiseFast(Spectra& s, const Matrix& w, const Matrix& h, const TransformSettings& t, int threads,
-                    const OutputDelivery& deliver)
+void synthesiseFast(Spectra& s, const Matrix& w, const Matrix& h, const OutputPlan& plan,
+                    const TransformSettings& t, int threads, const OutputDelivery& deliver)
 {
     const int channels = static_cast<int>(s.phases.size());
+    const OutputRows model(s.v, w, h, plan, threads);
     InputPhases phases;
     for (Matrix& p : s.phases)
         phases.channels.push_back(takeTrigTable(std::move(p), threads));
     s.phases.clear();
-    phases.angle = std::move(s.angle);
+    if (channels == 2 && model.allNeedV())
+        phases.angle = takeTrigTable(std::move(s.angle), threads);
+    else
+        phases.angle = std::move(s.angle);
 
     Resynthesis resynthesis(threads, t.overlap, t.sampleRate, t.fftLength, t.fftLength);
     const int batch = resynthesis.batchSize(channels);
-    const int components = w.cols();
-    for (int first = -1; first < components; first += batch) {
-        std::vector<OutputSource> sources;
-        for (int k = first; k < std::min(first + batch, components); ++k)
-            sources.push_back(OutputSource{&s.v, &w, &h, k});
-        const std::vector<std::vector<SampleBuffer>>& signals = resynthesis.synthesise(sources, phases);
-        for (std::size_t o = 0; o < sources.size(); ++o)
-            deliver(sources[o].component + 1, signals[o]);
-        if (first < 0 && channels == 2) {
+    for (int first = 0; first < model.count(); first += batch) {
+        std::vector<int> outputs;
+        for (int o = first; o < std::min(first + batch, model.count()); ++o)
+            outputs.push_back(o);
+        const std::vector<std::vector<SampleBuffer>>& signals = resynthesis.synthesise(model, outputs, phases);
+        for (std::size_t o = 0; o < outputs.size(); ++o)
+            deliver(outputs[o], signals[o]);
+        if (first == 0 && channels == 2 && !model.allNeedV()) {
             // Only the residual needs V; its memory goes to the angle's table.
             Matrix angles = std::move(std::get<Matrix>(phases.angle));
             phases.angle = takeTrigTable(std::move(angles), threads, std::move(s.v));
@@ -59,13 +65,23 @@ void synthesiseFast(Spectra& s, const Matrix& w, const Matrix& h, const Transfor
 
 }  // namespace
 
-void synthesiseOutputs(Spectra& spectra, const Matrix& w, const Matrix& h, const TransformSettings& t, Engine engine,
-                       int threads, const OutputDelivery& deliver)
+void synthesiseOutputs(Spectra& spectra, const Matrix& w, const Matrix& h, const OutputPlan& plan,
+                       const TransformSettings& t, Engine engine, int threads, const OutputDelivery& deliver)
 {
     if (engine == Engine::plain)
-        synthesisePlain(spectra, w, h, t, deliver);
+        synthesisePlain(spectra, w, h, plan, t, deliver);
     else
-        synthesiseFast(spectra, w, h, t, threads, deliver);
+        synthesiseFast(spectra, w, h, plan, t, threads, deliver);
+}
+
+double outputStageMemory(MaskMode mode, double frames, double bins, double samples, int channels,
+                         const TransformSettings& t, int threads)
+{
+    // Soft masks keep V to the end, so a stereo angle's sines need a table
+    // of their own.
+    const double angleSines = mode == MaskMode::soft && channels == 2 ? frames * bins * 8.0 : 0.0;
+    return OutputRows::memoryBytes(mode, frames, bins) + angleSines +
+           Resynthesis::memoryBytes(samples, channels, t.fftLength, threads);
 }
 
 }  // namespace tessavo

@@ -26,6 +26,23 @@ void requireFinite(const std::vector<SampleBuffer>& signals)
 
 }  // namespace
 
+OutputPlan outputPlan(const SeparationSettings& settings)
+{
+    OutputPlan plan;
+    int row = 0;
+    for (int rows : settings.sourceRows) {
+        std::vector<int> group;
+        for (int r = 0; r < rows; ++r)
+            group.push_back(row++);
+        plan.groups.push_back(group);
+    }
+    for (int k = 0; k < settings.components; ++k)
+        plan.groups.push_back({row + k});
+    plan.mode = settings.mask;
+    plan.power = settings.maskPower;
+    return plan;
+}
+
 void separate(std::vector<SampleBuffer>&& channels, const SeparationSettings& settings, Engine engine,
               std::ostream* progress, SeparationSink& sink)
 {
@@ -35,7 +52,8 @@ void separate(std::vector<SampleBuffer>&& channels, const SeparationSettings& se
     RandomStream random;
     Factors f;
     {
-        const auto factoriser = makeFactoriser(engine, spectra.v, settings.components, random, settings.threads);
+        const auto factoriser = makeFactoriser(engine, settings.loss, spectra.v, settings.templates,
+                                               settings.components, random, settings.threads);
         f = runLoop(*factoriser, settings.loop, progress);
     }
     requireFinite(f.w);
@@ -43,7 +61,7 @@ void separate(std::vector<SampleBuffer>&& channels, const SeparationSettings& se
     sink.stepDone("factorisation");
 
     sink.factors(f.w, f.h);
-    synthesiseOutputs(spectra, f.w, f.h, settings.transform, engine, settings.threads,
+    synthesiseOutputs(spectra, f.w, f.h, outputPlan(settings), settings.transform, engine, settings.threads,
                       [&](int index, const std::vector<SampleBuffer>& signals) {
                           requireFinite(signals);
                           sink.output(index, signals);

@@ -4,10 +4,12 @@
 // The program, the plain reference run and the fuzz target all call it; the
 // engine decides how each step computes, never what.
 
+#include "factorisation/Loss.h"
 #include "factorisation/Matrix.h"
 #include "separation/Analysis.h"
 #include "separation/Engine.h"
 #include "separation/FactorisationLoop.h"
+#include "separation/OutputPlan.h"
 #include "spectral/SampleBuffer.h"
 
 #include <ostream>
@@ -18,9 +20,20 @@ namespace tessavo {
 struct SeparationSettings {
     TransformSettings transform;
     LoopSettings loop;
-    int components = 10;
+    int components = 10;  // free components, besides the templates
     int threads = 1;
+    Loss loss = Loss::euclidean;
+    // Fixed rows of H (templates × bins, or empty), and how many of them
+    // each named source takes, in order: source s has the next sourceRows[s].
+    Matrix templates;
+    std::vector<int> sourceRows;
+    MaskMode mask = MaskMode::direct;
+    double maskPower = 2.0;
 };
+
+// The outputs of a separation after its residual: the named sources, each
+// the sum of its templates' components, then each free component alone.
+OutputPlan outputPlan(const SeparationSettings& settings);
 
 // Where the results of a separation go.
 class SeparationSink {
@@ -28,7 +41,8 @@ public:
     virtual ~SeparationSink() = default;
     // The final factors, before any output is formed.
     virtual void factors(const Matrix& w, const Matrix& h) = 0;
-    // One output's channel signals: index 0 the residual, k + 1 component k.
+    // One output's channel signals: index 0 the residual, then the named
+    // sources in order, then the free components.
     virtual void output(int index, const std::vector<SampleBuffer>& channels) = 0;
     // Called as each step ends ("analysis", "factorisation", "outputs").
     virtual void stepDone(const char* /*step*/) {}
@@ -36,7 +50,7 @@ public:
 
 // Separates the channels (one or two, released as soon as they are
 // analysed). The random start comes from a stream of the run's own, from
-// state 1. progress receives the loop's lines, or nothing when null. Throws
+// state 1, as drawStart says. progress receives the loop's lines, or nothing when null. Throws
 // OverflowError when the numbers stop being finite, before the sink
 // receives anything non-finite, and SeparationError for too many components.
 void separate(std::vector<SampleBuffer>&& channels, const SeparationSettings& settings, Engine engine,

@@ -48,6 +48,67 @@ Matrix componentMagnitude(const Matrix& w, const Matrix& h, int k)
     return result;
 }
 
+Matrix groupMagnitude(const Matrix& w, const Matrix& h, const std::vector<int>& group)
+{
+    if (group.size() == 1)
+        return componentMagnitude(w, h, group[0]);
+    Matrix sum(w.rows(), h.cols(), 0.0);
+    for (int k : group)
+        sum += componentMagnitude(w, h, k);
+    return sum;
+}
+
+namespace {
+
+Matrix powerOf(Matrix m, double power)
+{
+    double* x = m.data();
+    for (int i = 0; i < m.size(); ++i)
+        x[i] = maskPowerOf(x[i], power);
+    return m;
+}
+
+// M_o^P / d.
+Matrix softMask(const Matrix& w, const Matrix& h, const std::vector<int>& group, double power,
+                const Matrix& denominator)
+{
+    Matrix mask = powerOf(groupMagnitude(w, h, group), power);
+    mask /= denominator;
+    return mask;
+}
+
+}  // namespace
+
+Matrix softDenominator(const Matrix& w, const Matrix& h, const OutputPlan& plan)
+{
+    Matrix sum(w.rows(), h.cols(), 0.0);
+    for (const std::vector<int>& group : plan.groups)
+        sum += powerOf(groupMagnitude(w, h, group), plan.power);
+    sum += Matrix(sum.rows(), sum.cols(), kMaskEpsilon);
+    return sum;
+}
+
+Matrix outputMagnitude(const Matrix& v, const Matrix& w, const Matrix& h, const OutputPlan& plan, int output,
+                       const Matrix& denominator)
+{
+    if (output < 0 || output > static_cast<int>(plan.groups.size()))
+        throw std::invalid_argument("outputMagnitude: no output " + std::to_string(output));
+    if (plan.mode == MaskMode::direct)
+        return output == 0 ? residualMagnitude(v, w, h)
+                           : groupMagnitude(w, h, plan.groups[static_cast<std::size_t>(output - 1)]);
+    Matrix x;
+    if (output == 0) {
+        Matrix masks(v.rows(), v.cols(), 0.0);
+        for (const std::vector<int>& group : plan.groups)
+            masks += softMask(w, h, group, plan.power, denominator);
+        x = Matrix(v.rows(), v.cols(), 1.0) - masks;
+    } else {
+        x = softMask(w, h, plan.groups[static_cast<std::size_t>(output - 1)], plan.power, denominator);
+    }
+    x *= v;
+    return x;
+}
+
 Matrix residualMagnitude(const Matrix& v, const Matrix& w, const Matrix& h)
 {
     // Never clamped: a negative cell is resynthesised with its phase turned

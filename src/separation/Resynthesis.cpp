@@ -1,6 +1,6 @@
 #include "separation/Resynthesis.h"
 
-#include "separation/Parallel.h"
+#include "factorisation/Parallel.h"
 
 #include <algorithm>
 #include <cmath>
@@ -45,51 +45,23 @@ TrigTable takeTrigTable(Matrix&& angles, int threads, Matrix&& spare)
 
 namespace {
 
-// Row r of an output's magnitude, with the same operations as
-// componentMagnitude and residualMagnitude.
-void magnitudeRow(const OutputSource& x, int r, double* out)
-{
-    const Matrix& w = *x.w;
-    const Matrix& h = *x.h;
-    const int bins = h.cols();
-    if (x.component >= 0) {
-        const double weight = w[r][x.component];
-        const double* hk = h[x.component];
-        for (int j = 0; j < bins; ++j)
-            out[j] = weight * hk[j];
-        return;
-    }
-    // (W·H)[r][j] summed over k from 0.0 in increasing order, then V − W·H.
-    for (int j = 0; j < bins; ++j)
-        out[j] = 0.0;
-    for (int k = 0; k < w.cols(); ++k) {
-        const double wk = w[r][k];
-        const double* hk = h[k];
-        for (int j = 0; j < bins; ++j)
-            out[j] = out[j] + wk * hk[j];
-    }
-    const double* v = (*x.v)[r];
-    for (int j = 0; j < bins; ++j)
-        out[j] = v[j] - out[j];
-}
-
 // One channel of one output: the magnitude row, its share for this channel
 // (cos or sin of the stereo angle times the magnitude), then the spectrum
 // a·cos φ, a·sin φ with a = gain × share.
-void synthesiseChannel(Stft& stft, const OutputSource& x, const InputPhases& phases, int channel,
+void synthesiseChannel(Stft& stft, const OutputRows& model, int output, const InputPhases& phases, int channel,
                        SampleBuffer& result)
 {
     const TrigTable& phase = phases.channels[static_cast<std::size_t>(channel)];
     const bool stereo = phases.channels.size() == 2;
     const TrigTable* table = std::get_if<TrigTable>(&phases.angle);
-    const int bins = x.h->cols();
+    const int bins = model.bins();
     const int half = stft.fftLength() / 2;
     const double gain = stft.synthesisGain();
-    std::vector<double> row(static_cast<std::size_t>(bins));
+    std::vector<double> row(static_cast<std::size_t>(bins)), scratch(row.size());
 
     stft.synthesiseInto(result, phase.cos.rows(), [&](int r, float* spectrum) {
         double* m = row.data();
-        magnitudeRow(x, r, m);
+        model.row(output, r, m, scratch.data());
         if (stereo) {
             if (table) {
                 const double* share = channel == 0 ? table->cos[r] : table->sin[r];
@@ -122,7 +94,7 @@ Resynthesis::Resynthesis(int threads, int overlap, int sampleRate, int windowLen
 double Resynthesis::memoryBytes(double samples, int channels, int fftLength, int threads)
 {
     return maxOutputsInFlight * samples * channels * 4.0 +
-           std::clamp(threads, 1, maxSynthesisers) * (Stft::memoryBytes(fftLength) + fftLength / 2.0 * 8.0);
+           std::clamp(threads, 1, maxSynthesisers) * (Stft::memoryBytes(fftLength) + fftLength / 2.0 * 16.0);
 }
 
 int Resynthesis::batchSize(int channels) const
@@ -131,7 +103,8 @@ int Resynthesis::batchSize(int channels) const
     return std::clamp(threads / std::max(1, channels), 1, maxOutputsInFlight);
 }
 
-std::vector<std::vector<SampleBuffer>>& Resynthesis::synthesise(const std::vector<OutputSource>& outputs,
+std::vector<std::vector<SampleBuffer>>& Resynthesis::synthesise(const OutputRows& model,
+                                                                const std::vector<int>& outputs,
                                                                 const InputPhases& phases)
 {
     const int channels = static_cast<int>(phases.channels.size());
@@ -146,8 +119,8 @@ std::vector<std::vector<SampleBuffer>>& Resynthesis::synthesise(const std::vecto
         for (int t = thread; t < tasks; t += threads) {
             const auto output = static_cast<std::size_t>(t / channels);
             const auto channel = static_cast<std::size_t>(t % channels);
-            synthesiseChannel(*synthesisers_[static_cast<std::size_t>(thread)], outputs[output], phases, t % channels,
-                              signals_[output][channel]);
+            synthesiseChannel(*synthesisers_[static_cast<std::size_t>(thread)], model, outputs[output], phases,
+                              t % channels, signals_[output][channel]);
         }
     });
     return signals_;

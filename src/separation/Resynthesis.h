@@ -10,6 +10,7 @@
 // are resynthesised on separate threads.
 
 #include "factorisation/Matrix.h"
+#include "separation/OutputRows.h"
 #include "spectral/SampleBuffer.h"
 #include "spectral/Stft.h"
 
@@ -31,14 +32,6 @@ struct TrigTable {
 // or shares its elements with another handle.
 TrigTable takeTrigTable(Matrix&& angles, int threads, Matrix&& spare = Matrix());
 
-// One output's magnitude: component k of W·H, or the residual V − W·H.
-struct OutputSource {
-    const Matrix* v;  // needed for the residual only
-    const Matrix* w;
-    const Matrix* h;
-    int component;  // -1 for the residual
-};
-
 // What the resynthesis needs of the input: one phase table per channel and,
 // for stereo, the angle between the channels, as angles (their cosine and
 // sine taken cell by cell) or as a table of them.
@@ -52,9 +45,10 @@ public:
     // One synthesiser per thread, each built like the run's synthesiser.
     Resynthesis(int threads, int overlap, int sampleRate, int windowLength, int fftLength);
 
-    // The signals of several outputs, one vector of channel signals per
-    // output, in the order given. The buffers are reused by the next call.
-    std::vector<std::vector<SampleBuffer>>& synthesise(const std::vector<OutputSource>& outputs,
+    // The signals of several outputs of model (their indices, in the order
+    // given), one vector of channel signals per output. The buffers are
+    // reused by the next call.
+    std::vector<std::vector<SampleBuffer>>& synthesise(const OutputRows& model, const std::vector<int>& outputs,
                                                        const InputPhases& phases);
 
     // How many outputs one call should take to keep every thread busy.

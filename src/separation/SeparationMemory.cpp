@@ -2,7 +2,7 @@
 
 #include "separation/Analysis.h"
 #include "separation/FactorisationLoop.h"
-#include "separation/Resynthesis.h"
+#include "separation/OutputStage.h"
 
 #include <algorithm>
 #include <cmath>
@@ -29,12 +29,12 @@ MemoryNeed separationMemory(const RunShape& s)
     // Factorising: V and the phases (and the stereo angle) beside the engine.
     const double spectra = (s.channels == 2 ? 4.0 : 2.0) * cells;
     // Writing: V and a cosine and sine table per channel (and for the
-    // angle), the final W and H, and the outputs in flight.
+    // angle), the final W and H, and what the output step adds.
     const double tables = 3.0 * s.channels * cells;
-    const double outputs = Resynthesis::memoryBytes(rows * hop, s.channels, s.fftLength, s.threads);
+    const double outputs = outputStageMemory(s.mask, rows, bins, rows * hop, s.channels, t, s.threads);
     const auto peak = [&](double k) {
         const double factors = (rows * k + k * bins) * 8.0;
-        return kFixedBytes + std::max({analysing, spectra + factorisationMemory(rows, bins, k),
+        return kFixedBytes + std::max({analysing, spectra + factorisationMemory(s.loss, rows, bins, k, s.threads),
                                        tables + factors + outputs});
     };
     return MemoryNeed{peak(0), peak(s.components)};

@@ -3,6 +3,9 @@
 // and the settings, before anything big is allocated: the sum of what each
 // step says it holds, step by step.
 
+#include "factorisation/Loss.h"
+#include "separation/OutputPlan.h"
+
 namespace tessavo {
 
 // What the separation's size depends on.
@@ -11,8 +14,10 @@ struct RunShape {
     int channels = 1;
     int fftLength = 0;     // transform length
     int overlap = 1;
-    int components = 0;
+    int components = 0;    // fixed and free together
     int threads = 1;
+    Loss loss = Loss::euclidean;
+    MaskMode mask = MaskMode::direct;
 };
 
 struct MemoryNeed {

@@ -3,8 +3,9 @@
 // the reference that the program's fast paths must match bit for bit, and
 // the baseline their speed is measured against.
 //
-// Usage: tessavo_plain [--huge-pages] FILE COMPONENTS FFTSIZE OVERLAP MAXITERATIONS CRITERIA
-// (the transform size is the power of two above FFTSIZE, as in tessavo).
+// Usage: tessavo_plain [--huge-pages] FILE COMPONENTS FFTSIZE OVERLAP MAXITERATIONS CRITERIA [OPTION...]
+// (the transform size is the power of two above FFTSIZE, as in tessavo);
+// the OPTIONs are tessavo's --loss, --templates, --mask and --maskpower.
 // Without --huge-pages the process gets ordinary 4 KiB pages only, as a
 // plain implementation does where huge pages are given on request; with it,
 // the big arrays are offered huge pages as in tessavo.
@@ -16,9 +17,11 @@
 #include "app/RunError.h"
 #include "app/Settings.h"
 #include "app/SoundFile.h"
+#include "app/TemplateFiles.h"
 #include "separation/Pipeline.h"
 #include "separation/SeparationError.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
@@ -40,8 +43,9 @@ double seconds(Clock::time_point since)
 // Writes each output as its own file, and times the steps.
 class PlainFiles : public SeparationSink {
 public:
-    PlainFiles(const std::string& filename, const SF_INFO& record, Clock::time_point start)
-        : names_(filename), record_(record), start_(start)
+    PlainFiles(const std::string& filename, const SF_INFO& record, std::vector<std::string> sources,
+               Clock::time_point start)
+        : names_(filename), record_(record), sources_(std::move(sources)), start_(start)
     {
     }
 
@@ -49,8 +53,11 @@ public:
     void output(int index, const std::vector<SampleBuffer>& channels) override
     {
         const auto t = Clock::now();
-        writeSoundFile(names_.sound(index == 0 ? "-plain-residual" : "-plain-" + std::to_string(index - 1)), record_,
-                       channels);
+        const auto source = static_cast<std::size_t>(index - 1);
+        const std::string suffix = index == 0                 ? "residual"
+                                   : source < sources_.size() ? sources_[source]
+                                                              : std::to_string(source - sources_.size());
+        writeSoundFile(names_.sound("-plain-" + suffix), record_, channels);
         writing_ += seconds(t);
     }
     void stepDone(const char* step) override
@@ -69,6 +76,7 @@ public:
 private:
     OutputNames names_;
     const SF_INFO& record_;
+    std::vector<std::string> sources_;
     Clock::time_point start_;
     double writing_ = 0.0;
 };
@@ -83,19 +91,35 @@ int main(int argc, char** argv)
     } else {
         prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0);
     }
-    if (argc != 7) {
-        std::cerr << "usage: tessavo_plain [--huge-pages] FILE COMPONENTS FFTSIZE OVERLAP MAXITERATIONS CRITERIA\n";
+    if (argc < 7) {
+        std::cerr << "usage: tessavo_plain [--huge-pages] FILE COMPONENTS FFTSIZE OVERLAP MAXITERATIONS CRITERIA "
+                     "[OPTION...]\n";
         return 2;
     }
     try {
-        const std::string filename = argv[1];
+        std::vector<const char*> words{"tessavo_plain", argv[1], argv[2], "-f", argv[3], "-o", argv[4],
+                                       "-i",            argv[5], "-c",    argv[6]};
+        words.insert(words.end(), argv + 7, argv + argc);
+        Settings s;
+        parseSettings(static_cast<int>(words.size()), words.data(), s);
+        const std::vector<NamedTemplates> sources = loadTemplates(s.templates, s.fftsize / 2);
+
         const auto start = Clock::now();
-        InputSound input = readSoundFile(filename);
-        PlainFiles files(filename, input.info, start);
-        const SeparationSettings settings{{transformSize(std::atoi(argv[3])), std::atoi(argv[4]), input.info.samplerate},
-                                          {std::atoi(argv[5]), std::atof(argv[6])},
-                                          std::atoi(argv[2]),
-                                          1};
+        InputSound input = readSoundFile(s.filename);
+        SeparationSettings settings{{s.fftsize, s.overlap, input.info.samplerate},
+                                    {s.maxiterations, s.criteria},
+                                    s.components,
+                                    1,
+                                    s.loss,
+                                    Matrix(),
+                                    {},
+                                    s.mask,
+                                    s.maskPower};
+        settings.templates = stackTemplates(sources, s.fftsize / 2, settings.sourceRows);
+        std::vector<std::string> names;
+        for (const NamedTemplates& source : sources)
+            names.push_back(source.name);
+        PlainFiles files(s.filename, input.info, names, start);
         separate(std::move(input.channels), settings, Engine::plain, &std::cout, files);
     } catch (const RunError& e) {
         std::cout << e.what() << std::flush;

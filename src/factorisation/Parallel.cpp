@@ -1,4 +1,4 @@
-#include "separation/Parallel.h"
+#include "factorisation/Parallel.h"
 
 #include <algorithm>
 #include <exception>

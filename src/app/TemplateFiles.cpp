@@ -1,0 +1,198 @@
+#include "app/TemplateFiles.h"
+
+#include "app/RunError.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <memory>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tessavo {
+
+namespace {
+
+// Longer words are not numbers the program writes; the limit also ends the
+// reading of a file of endless non-blank bytes (/dev/zero) at once.
+constexpr std::size_t kLongestWord = 64;
+
+[[noreturn]] void fail(const std::string& message)
+{
+    throw RunError(message + "\n");
+}
+
+void checkName(const std::string& name, const std::string& option, const std::set<std::string>& seen)
+{
+    if (name.empty())
+        fail("A template source needs a name before '=' (got '" + option + "')");
+    bool digitsOnly = true;
+    for (const char c : name) {
+        const bool digit = c >= '0' && c <= '9';
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (!digit && !letter && c != '_' && c != '-' && c != '.')
+            fail("Template name '" + name + "' may hold only letters, digits, '_', '-' and '.'");
+        digitsOnly = digitsOnly && digit;
+    }
+    if (digitsOnly)
+        fail("Template name '" + name + "' is all digits, as the free components' outputs are");
+    if (name == "residual")
+        fail("Template name 'residual' is the residual output's");
+    if (seen.count(name) != 0)
+        fail("Template name '" + name + "' is given twice");
+}
+
+// Reads white-space separated words from a file, each at most kLongestWord
+// bytes long.
+class WordReader {
+public:
+    explicit WordReader(const std::string& path) : path_(path)
+    {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            fail("Not able to read template file " + path + ": " + std::strerror(errno));
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+            ::close(fd);
+            fail("Not able to read template file " + path + ": " + std::strerror(EISDIR));
+        }
+        file_.reset(::fdopen(fd, "r"));
+        if (!file_) {
+            ::close(fd);
+            fail("Not able to read template file " + path + ": " + std::strerror(errno));
+        }
+    }
+
+    // The next word, or false at the end of the file.
+    bool next(std::string& word)
+    {
+        word.clear();
+        int c;
+        while ((c = std::getc(file_.get())) != EOF && isBlank(c)) {
+        }
+        while (c != EOF && !isBlank(c)) {
+            if (word.size() == kLongestWord)
+                fail("Template file " + path_ + " holds '" + word.substr(0, 20) +
+                     "...', which is not a number");
+            word.push_back(static_cast<char>(c));
+            c = std::getc(file_.get());
+        }
+        if (std::ferror(file_.get()))
+            fail("Not able to read template file " + path_ + ": " + std::strerror(errno));
+        return !word.empty();
+    }
+
+private:
+    static bool isBlank(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+    struct Closer {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+    std::string path_;
+    std::unique_ptr<std::FILE, Closer> file_;
+};
+
+template <typename T>
+bool parseWhole(const std::string& word, T& value)
+{
+    const char* end = word.data() + word.size();
+    const auto result = std::from_chars(word.data(), end, value);
+    return result.ec == std::errc() && result.ptr == end;
+}
+
+Matrix readTemplateFile(const std::string& path, int bins)
+{
+    WordReader reader(path);
+    std::string word;
+    long long rows = 0, columns = 0;
+    if (!reader.next(word) || !parseWhole(word, rows) || !reader.next(word) || !parseWhole(word, columns) ||
+        rows < 0 || columns < 0)
+        fail("Template file " + path + " does not start with a 'rows columns' header");
+    if (rows == 0)
+        fail("Template file " + path + " holds no rows");
+    if (columns != bins)
+        fail(columnMismatch(path, columns, bins));
+    if (rows > std::numeric_limits<int>::max() / std::max(1, bins))
+        fail("Template file " + path + " claims " + std::to_string(rows) + " rows, more than a run can hold");
+
+    // The values are kept as they come, so that a header claiming more than
+    // the file holds costs no more memory than the file's own values.
+    std::vector<double> values;
+    const long long claimed = rows * columns;
+    while (reader.next(word)) {
+        const long long n = static_cast<long long>(values.size());
+        if (n == claimed)
+            fail("Template file " + path + " holds more values than its header's " + std::to_string(rows) + " x " +
+                 std::to_string(columns));
+        const std::string where = " at row " + std::to_string(n / columns + 1) + ", column " +
+                                  std::to_string(n % columns + 1);
+        double x = 0;
+        if (!parseWhole(word, x))
+            fail("Template file " + path + ": '" + word + "'" + where + " is not a number");
+        if (!std::isfinite(x))
+            fail("Template file " + path + ": '" + word + "'" + where + " is not a finite number");
+        if (x < 0)
+            fail("Template file " + path + ": '" + word + "'" + where + " is negative");
+        // 0.0 + x: a "-0" reads as the same zero as "0".
+        values.push_back(0.0 + x);
+    }
+    if (static_cast<long long>(values.size()) < claimed)
+        fail("Template file " + path + " ends after " + std::to_string(values.size()) + " of the " +
+             std::to_string(claimed) + " values its header claims");
+    Matrix m(static_cast<int>(rows), bins);
+    std::copy(values.begin(), values.end(), m.data());
+    return m;
+}
+
+}  // namespace
+
+std::string columnMismatch(const std::string& file, long long columns, int bins)
+{
+    std::string message = "Template file " + file + " has " + std::to_string(columns) +
+                          " columns, but this run has " + std::to_string(bins) + " bins; ";
+    // Bins are half the transform length, and -f v gives the power of two
+    // above v: -f columns fits when columns is a power of two.
+    const bool power = columns > 0 && (columns & (columns - 1)) == 0 && columns <= (1 << 29);
+    if (power)
+        return message + "-f " + std::to_string(columns) + " fits it";
+    return message + "no -f value fits it";
+}
+
+Matrix stackTemplates(const std::vector<NamedTemplates>& sources, int bins, std::vector<int>& rowsPerSource)
+{
+    int rows = 0;
+    for (const NamedTemplates& source : sources) {
+        rowsPerSource.push_back(source.rows.rows());
+        rows += source.rows.rows();
+    }
+    if (rows == 0)
+        return Matrix();
+    Matrix all(rows, bins);
+    double* to = all.data();
+    for (const NamedTemplates& source : sources)
+        to = std::copy(source.rows.data(), source.rows.data() + source.rows.size(), to);
+    return all;
+}
+
+std::vector<NamedTemplates> loadTemplates(const std::vector<std::string>& options, int bins)
+{
+    std::vector<NamedTemplates> result;
+    std::set<std::string> seen;
+    for (const std::string& option : options) {
+        const std::size_t eq = option.find('=');
+        if (eq == std::string::npos || eq + 1 == option.size())
+            fail("templates must be given as NAME=FILE (got '" + option + "')");
+        const std::string name = option.substr(0, eq);
+        checkName(name, option, seen);
+        seen.insert(name);
+        result.push_back(NamedTemplates{name, readTemplateFile(option.substr(eq + 1), bins)});
+    }
+    return result;
+}
+
+}  // namespace tessavo
