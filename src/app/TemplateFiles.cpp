@@ -76,6 +76,8 @@ public:
         while ((c = std::getc(file_.get())) != EOF && isBlank(c)) {
         }
         while (c != EOF && !isBlank(c)) {
+            if (c < 0x20 || c > 0x7e)
+                fail("Template file " + path_ + " is not a text file of numbers");
             if (word.size() == kLongestWord)
                 fail("Template file " + path_ + " holds '" + word.substr(0, 20) +
                      "...', which is not a number");
