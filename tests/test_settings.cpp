@@ -63,6 +63,23 @@ TEST(Settings, EveryOptionReachesItsField)
     EXPECT_EQ(t.components, 0);
 }
 
+TEST(Settings, SeparationOptionsReachTheirFields)
+{
+    const Settings d = parse({"a.wav", "2"});
+    EXPECT_EQ(d.loss, tessavo::Loss::euclidean);
+    EXPECT_TRUE(d.templates.empty());
+    EXPECT_EQ(d.mask, tessavo::MaskMode::direct);
+    EXPECT_EQ(d.maskPower, 2.0);
+    EXPECT_EQ(d.precision, 6);
+    const Settings s = parse({"a.wav", "0", "--loss", "kl", "--templates", "b=x.txt", "--mask", "soft",
+                              "--templates", "a=y z.txt", "--maskpower", "1.5", "--precision", "17"});
+    EXPECT_EQ(s.loss, tessavo::Loss::kl);
+    EXPECT_EQ(s.templates, (std::vector<std::string>{"b=x.txt", "a=y z.txt"}));  // in the order given
+    EXPECT_EQ(s.mask, tessavo::MaskMode::soft);
+    EXPECT_EQ(s.maskPower, 1.5);
+    EXPECT_EQ(s.precision, 17);
+}
+
 TEST(Settings, TransformSizeIsTheNextPowerOfTwoAbove)
 {
     const std::pair<int, int> table[] = {{1, 2},       {2, 4},       {3, 4},       {1000, 1024},
@@ -79,8 +96,12 @@ TEST(Settings, ValuesOutOfRangeAreRejectedWithTheirRange)
         {"a.wav", "2", "-f", "0"},          {"a.wav", "2", "-f", "-3"},
         {"a.wav", "2", "-f", "1073741824"}, {"a.wav", "2", "-o", "0"},
         {"a.wav", "2", "-f", "8", "-o", "17"}, {"a.wav", "-1"},
+        {"a.wav", "2", "--maskpower", "0"},   {"a.wav", "2", "--maskpower", "10.5"},
+        {"a.wav", "2", "--maskpower", "-1"},  {"a.wav", "2", "--precision", "0"},
+        {"a.wav", "2", "--precision", "18"},
     };
-    const char* const names[] = {"fftsize", "fftsize", "fftsize", "overlap", "overlap", "components"};
+    const char* const names[] = {"fftsize",   "fftsize",   "fftsize",   "overlap",   "overlap",  "components",
+                                 "maskpower", "maskpower", "maskpower", "precision", "precision"};
     for (std::size_t i = 0; i < bad.size(); ++i) {
         try {
             parse(bad[i]);
@@ -95,6 +116,8 @@ TEST(Settings, ValuesOutOfRangeAreRejectedWithTheirRange)
     // The edges themselves are accepted.
     EXPECT_EQ(parse({"a.wav", "2", "-f", "8", "-o", "16"}).overlap, 16);
     EXPECT_EQ(parse({"a.wav", "2", "-f", "1073741823"}).fftsize, 1 << 30);
+    EXPECT_EQ(parse({"a.wav", "2", "--maskpower", "10"}).maskPower, 10.0);
+    EXPECT_EQ(parse({"a.wav", "2", "--precision", "1"}).precision, 1);
 }
 
 TEST(Settings, CommandLineErrorsHelpAndVersionThroughTheProgram)

@@ -122,8 +122,17 @@ void separate(const std::string& name)
     InputSound input = readSoundFile(name);
     if (!allFinite(input))
         return;  // the program rejects these before the analysis
-    const SeparationSettings settings{{kTransform, kOverlap, input.info.samplerate}, {kUpdatePairs, -1.0}, kComponents,
-                                      2};
+    // The input's length picks the loss and the reconstruction, so that the
+    // corpus reaches every engine and both kinds of output.
+    const long long frames = input.info.frames;
+    const SeparationSettings settings{{kTransform, kOverlap, input.info.samplerate},
+                                      {kUpdatePairs, -1.0},
+                                      kComponents,
+                                      2,
+                                      frames % 2 == 0 ? Loss::euclidean : Loss::kl,
+                                      Matrix(),
+                                      {},
+                                      frames % 4 < 2 ? MaskMode::direct : MaskMode::soft};
     std::vector<SampleBuffer> copy;
     for (const SampleBuffer& c : input.channels) {
         copy.emplace_back(c.length());
