@@ -1,11 +1,13 @@
 // One pass of the factorisation loop (updateW, updateH, objective) on
 // spectrogram-sized matrices: the fast path with all cores and with one, the
 // plain product-by-product path, and the serial floor that the objective's
-// single running sum imposes. After the registered benchmarks (select them
+// single running sum imposes; the same passes for the Kullback-Leibler loss. After the registered benchmarks (select them
 // with --benchmark_filter, or none with --benchmark_filter=none) it prints
 // the ratios from alternating samples; --rounds=N sets how many (0: none).
 
+#include "factorisation/FastKl.h"
 #include "factorisation/FastNmf.h"
+#include "factorisation/KlDivergence.h"
 #include "factorisation/NmfFactoriser.h"
 
 #include <benchmark/benchmark.h>
@@ -118,6 +120,33 @@ BENCHMARK(BM_SerialFloor)->Apply(shapes);
 BENCHMARK(BM_FastPass)->Apply(shapes)->UseRealTime();
 BENCHMARK(BM_FastPassOneThread)->Apply(shapes)->UseRealTime();
 BENCHMARK(BM_PlainPass)->Apply(shapes)->Iterations(2);
+
+void klPass(benchmark::State& state, int threads)
+{
+    Problem& p = problem(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+                         static_cast<int>(state.range(2)));
+    FastKl fast(p.v, p.plain->w(), p.plain->h(), 0, threads);
+    for (int i = 0; i < 3; ++i)
+        fast.step();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(fast.step());
+}
+
+void BM_KlPass(benchmark::State& state) { klPass(state, allCores()); }
+void BM_KlPassOneThread(benchmark::State& state) { klPass(state, 1); }
+
+void BM_PlainKlPass(benchmark::State& state)
+{
+    Problem& p = problem(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+                         static_cast<int>(state.range(2)));
+    PlainKl plain(p.v, StartFactors{p.plain->w().clone(), p.plain->h().clone(), 0});
+    for (auto _ : state)
+        benchmark::DoNotOptimize(plain.step());
+}
+
+BENCHMARK(BM_KlPass)->Apply(shapes)->UseRealTime();
+BENCHMARK(BM_KlPassOneThread)->Apply(shapes)->UseRealTime();
+BENCHMARK(BM_PlainKlPass)->Apply(shapes)->Iterations(1);
 
 double serialFloor(const Matrix& v, const Matrix& product)
 {
