@@ -10,6 +10,7 @@
 #include "factorisation/NmfFactoriser.h"
 #include "factorisation/PlainEuclidean.h"
 
+#include "support/Engines.h"
 #include "support/Numbers.h"
 #include "support/TestFiles.h"
 
@@ -86,11 +87,7 @@ TEST(KlDivergence, FastEngineGivesThePlainBits)
             StartFactors start = drawStart(s.frames, s.bins, fixed, s.components - s.fixed, random);
             FastKl fast(v, start.w, start.h, start.fixedRows, threads);
             PlainKl plain(v, std::move(start));
-            for (int pass = 0; pass < 6; ++pass) {
-                ASSERT_TRUE(sameBits(fast.step(), plain.step())) << "pass " << pass;
-                ASSERT_TRUE(sameBits(fast.measuredW(), plain.measuredW())) << "pass " << pass;
-                ASSERT_TRUE(sameBits(fast.measuredH(), plain.measuredH())) << "pass " << pass;
-            }
+            EXPECT_TRUE(sameSteps(fast, plain, 6));
         }
     }
 }
@@ -149,11 +146,7 @@ TEST(FixedRows, EuclideanFastEngineGivesThePlainBitsWithThem)
         StartFactors start = drawStart(37, 50, fixed, 2, random);
         FastNmf fast(v, start.w, start.h, threads, bestSweepKernels(), start.fixedRows);
         PlainEuclidean plain(v, std::move(start));
-        for (int pass = 0; pass < 6; ++pass) {
-            ASSERT_TRUE(sameBits(fast.step(), plain.step())) << "pass " << pass;
-            ASSERT_TRUE(sameBits(fast.measuredW(), plain.measuredW())) << "pass " << pass;
-            ASSERT_TRUE(sameBits(fast.measuredH(), plain.measuredH())) << "pass " << pass;
-        }
+        EXPECT_TRUE(sameSteps(fast, plain, 6));
     }
 }
 
