@@ -87,14 +87,16 @@ void parseSettings(int argc, const char* const* argv, Settings& settings, ParseF
         TCLAP::ValuesConstraint<std::string> lossValues(lossNames);
         TCLAP::ValueArg<std::string> loss("", "loss", "what the factorisation minimises: euclidean distance or kl "
                                           "(generalised Kullback-Leibler) divergence", false, "euclidean", &lossValues);
-        TCLAP::MultiArg<std::string> templates("", "templates", "a named source: the rows of an H file as fixed "
-                                               "spectral templates (repeatable)", false, "NAME=FILE");
+        TCLAP::MultiArg<std::string> templates("", "templates",
+                                               "a named source NAME: the rows of FILE, an H file as -m writes it, "
+                                               "as fixed spectral templates",
+                                               false, "NAME=FILE");
         std::vector<std::string> maskNames{"direct", "soft"};
         TCLAP::ValuesConstraint<std::string> maskValues(maskNames);
         TCLAP::ValueArg<std::string> mask("", "mask", "how outputs are rebuilt: direct (each model magnitude) or "
                                           "soft (the input's spectrum under soft masks)", false, "direct", &maskValues);
-        TCLAP::ValueArg<Number<double>> maskpower("", "maskpower", "exponent of the soft masks", false, 2.0, "double");
-        TCLAP::ValueArg<Number<int>> precision("", "precision", "significant digits of the W and H files", false, 6,
+        TCLAP::ValueArg<Number<double>> maskpower("", "maskpower", "exponent of the soft masks, above 0 and at most 10 (default 2)", false, 2.0, "double");
+        TCLAP::ValueArg<Number<int>> precision("", "precision", "significant digits of the W and H files, 1 to 17 (default 6; 17 reads back exactly)", false, 6,
                                                "long");
         cmd.add(filename);
         cmd.add(components);
