@@ -1,130 +1,204 @@
 #include "factorisation/FastKl.h"
 
-#include "factorisation/KlDivergence.h"
 #include "factorisation/MultiplicativeUpdate.h"
-#include "factorisation/Parallel.h"
 
 #include <algorithm>
+#include <system_error>
 
 namespace tessavo {
 
-FastKl::FastKl(const Matrix& v, const Matrix& w, const Matrix& h, int fixedRows, int threads)
+namespace {
+
+std::size_t at(int row, int stride)
+{
+    return static_cast<std::size_t>(row) * static_cast<std::size_t>(stride);
+}
+
+// Whole cache lines, an odd number of them, at least bins doubles: the K
+// padded rows of H fall in different sets of the first-level cache.
+int rowStride(int bins)
+{
+    const int lines = (bins + 7) / 8;
+    return (lines % 2 == 0 ? lines + 1 : lines) * 8;
+}
+
+}  // namespace
+
+FastKl::BlockSpace::BlockSpace(int components)
+    : weights(at(components, kBlockRows), 0.0),
+      num(weights.size(), 0.0),
+      scratch(2 * at(kScratchColumns, kBlockRows), 0.0)
+{
+}
+
+FastKl::FastKl(const Matrix& v, const Matrix& w, const Matrix& h, int fixedRows, int threads,
+               const KlKernels& kernels)
     : v_(v),
+      kernels_(kernels),
       frames_(v.rows()),
       bins_(v.cols()),
       components_(w.cols()),
       fixedRows_(std::clamp(fixedRows, 0, h.rows())),
-      threads_(std::max(1, threads)),
+      threads_(std::clamp(threads, 1, 2)),
+      blocks_((v.rows() + kBlockRows - 1) / kBlockRows),
+      chunks_((v.cols() + kScratchColumns - 1) / kScratchColumns),
+      stride_(rowStride(v.cols())),
       w_(w.clone()),
       previousW_(w.clone()),
       nextW_(w.rows(), w.cols()),
       h_(h.clone()),
       previousH_(h.clone()),
-      nextH_(h.rows(), h.cols()),
-      terms_(v.rows(), v.cols()),
-      numeratorH_(h.rows(), h.cols()),
-      sumH_(static_cast<std::size_t>(w.cols())),
-      sumW_(static_cast<std::size_t>(w.cols()))
+      nextH_(h.clone()),
+      ht_(at(bins_, components_), 0.0),
+      hRows_(at(components_, stride_), 0.0),
+      numeratorH_(at(components_, stride_), 0.0),
+      terms_(at(blocks_, bins_) * kBlockRows, 0.0),
+      sumH_(static_cast<std::size_t>(components_), 0.0),
+      sumW_(sumH_.size(), 0.0),
+      zeroRow_(static_cast<std::size_t>(bins_), 0.0),
+      workerSpace_(components_),
+      mainSpace_(components_)
 {
-}
-
-double FastKl::memoryBytes(double frames, double bins, double components, int threads)
-{
-    // Three generations of W and H, Wᵀ·Q, the terms, two rows per thread.
-    return (3.0 * frames * components + 4.0 * components * bins + frames * bins + 2.0 * threads * bins) * 8.0;
-}
-
-void FastKl::newWeights(int first, int end)
-{
-    std::vector<double> wh(static_cast<std::size_t>(bins_)), q(wh.size());
-    for (int i = first; i < end; ++i) {
-        const double* wi = w_[i];
-        std::fill(wh.begin(), wh.end(), 0.0);
-        for (int k = 0; k < components_; ++k) {
-            const double* hk = h_[k];
-            for (int j = 0; j < bins_; ++j)
-                wh[j] = wh[j] + wi[k] * hk[j];
-        }
-        const double* vi = v_[i];
-        double* t = terms_[i];
-        for (int j = 0; j < bins_; ++j) {
-            t[j] = klTerm(vi[j], wh[j]);
-            q[j] = vi[j] / (kNmfEpsilon + wh[j]);
-        }
-        double* next = nextW_[i];
-        for (int k = 0; k < components_; ++k) {
-            const double* hk = h_[k];
-            double n = 0.0;
-            for (int j = 0; j < bins_; ++j)
-                n = n + q[j] * hk[j];
-            next[k] = (n * wi[k]) / (kNmfEpsilon + sumH_[k]);
+    copyRows(0, fixedRows_);  // once: the fixed rows never change
+    if (threads_ > 1) {
+        try {
+            worker_ = std::make_unique<PassWorker>([this] { workerPass(); });
+        } catch (const std::system_error&) {
+            threads_ = 1;  // no more threads to be had: one computes the same numbers
         }
     }
 }
 
-void FastKl::newSpectra(int first, int end)
+FastKl::~FastKl() = default;
+
+double FastKl::memoryBytes(double frames, double bins, double components, int /*threads*/)
 {
-    const int width = end - first;
-    std::vector<double> wh(static_cast<std::size_t>(width)), q(wh.size());
-    for (int k = fixedRows_; k < components_; ++k)
-        std::fill(numeratorH_[k] + first, numeratorH_[k] + end, 0.0);
-    for (int i = 0; i < frames_; ++i) {
-        const double* wi = nextW_[i];
-        std::fill(wh.begin(), wh.end(), 0.0);
-        for (int k = 0; k < components_; ++k) {
-            const double* hk = h_[k] + first;
-            for (int j = 0; j < width; ++j)
-                wh[j] = wh[j] + wi[k] * hk[j];
-        }
-        const double* vi = v_[i] + first;
-        for (int j = 0; j < width; ++j)
-            q[j] = vi[j] / (kNmfEpsilon + wh[j]);
-        for (int k = fixedRows_; k < components_; ++k) {
-            double* n = numeratorH_[k] + first;
-            const double wk = wi[k];
-            for (int j = 0; j < width; ++j)
-                n[j] = n[j] + wk * q[j];
-        }
-    }
-    for (int k = 0; k < components_; ++k) {
+    // Three generations of W and H, Hᵀ, two padded K × B tables, the terms.
+    return (3.0 * frames * components + 6.0 * components * (bins + 16.0) + (frames + 8.0) * bins) * 8.0;
+}
+
+void FastKl::copyRows(int first, int end)
+{
+    for (int k = first; k < end; ++k) {
         const double* hk = h_[k];
-        double* next = nextH_[k];
-        if (k < fixedRows_) {
-            std::copy(hk + first, hk + end, next + first);
-            continue;
+        double s = 0.0;
+        for (int j = 0; j < bins_; ++j) {
+            s = s + hk[j];
+            ht_[at(j, components_) + k] = hk[j];
         }
-        const double* n = numeratorH_[k];
-        for (int j = first; j < end; ++j)
-            next[j] = (n[j] * hk[j]) / (kNmfEpsilon + sumW_[k]);
+        sumH_[k] = s;
+        std::copy(hk, hk + bins_, hRows_.data() + at(k, stride_));
     }
+}
+
+void FastKl::newWeights(int block, BlockSpace& space)
+{
+    const int first = block * kBlockRows;
+    const int rows = std::min(kBlockRows, frames_ - first);
+    const double* rowsOfV[kBlockRows];
+    for (int r = 0; r < kBlockRows; ++r) {
+        rowsOfV[r] = r < rows ? v_[first + r] : zeroRow_.data();
+        for (int k = 0; k < components_; ++k)
+            space.weights[at(k, kBlockRows) + r] = r < rows ? w_[first + r][k] : 0.0;
+    }
+    kernels_.blockWeights(rowsOfV, ht_.data(), bins_, components_, space.weights.data(), space.scratch.data(),
+                          space.num.data(), terms_.data() + at(block, bins_) * kBlockRows);
+    // W[i][k] = (N × W) / (ε + Σj H[k][j]), the product rounded first.
+    for (int r = 0; r < rows; ++r) {
+        const double* wi = w_[first + r];
+        double* next = nextW_[first + r];
+        for (int k = 0; k < components_; ++k)
+            next[k] = (space.num[at(k, kBlockRows) + r] * wi[k]) / (kNmfEpsilon + sumH_[k]);
+    }
+}
+
+void FastKl::weightBlocks(BlockSpace& space)
+{
+    for (int b = nextBlock_.fetch_add(1); b < blocks_; b = nextBlock_.fetch_add(1))
+        newWeights(b, space);
+}
+
+void FastKl::spectraChunks()
+{
+    for (int c = nextChunk_.fetch_add(1); c < chunks_; c = nextChunk_.fetch_add(1)) {
+        const int first = c * kScratchColumns;
+        const int end = std::min(bins_, first + kScratchColumns);
+        for (int k = fixedRows_; k < components_; ++k)
+            std::fill(numeratorH_.begin() + at(k, stride_) + first, numeratorH_.begin() + at(k, stride_) + end, 0.0);
+        kernels_.columnSums(v_.data(), bins_, frames_, nextW_.data(), components_, fixedRows_, hRows_.data(), stride_,
+                            first, end, numeratorH_.data());
+        // H[k][j] = (N × H) / (ε + Σi W[i][k]) for the free rows.
+        for (int k = fixedRows_; k < components_; ++k) {
+            const double* n = numeratorH_.data() + at(k, stride_);
+            const double* hk = h_[k];
+            double* next = nextH_[k];
+            for (int j = first; j < end; ++j)
+                next[j] = (n[j] * hk[j]) / (kNmfEpsilon + sumW_[k]);
+        }
+    }
+}
+
+double FastKl::divergence() const
+{
+    // One running sum, row after row, over the terms kept block by block.
+    double sum = 0.0;
+    for (int b = 0; b < blocks_; ++b) {
+        const double* t = terms_.data() + at(b, bins_) * kBlockRows;
+        const int rows = std::min(kBlockRows, frames_ - b * kBlockRows);
+        for (int r = 0; r < rows; ++r)
+            for (int j = 0; j < bins_; ++j)
+                sum = sum + t[at(j, kBlockRows) + r];
+    }
+    return sum;
+}
+
+void FastKl::workerPass()
+{
+    if (spectraHalf_)
+        spectraChunks();
+    else
+        weightBlocks(workerSpace_);
 }
 
 double FastKl::step()
 {
-    for (int k = 0; k < components_; ++k) {
-        double s = 0.0;
-        for (int j = 0; j < bins_; ++j)
-            s = s + h_[k][j];
-        sumH_[k] = s;
+    copyRows(fixedRows_, components_);
+    const bool freeRows = fixedRows_ < components_;
+
+    nextBlock_ = 0;
+    spectraHalf_ = false;
+    if (worker_)
+        worker_->start();
+    weightBlocks(mainSpace_);
+    if (worker_)
+        worker_->wait();
+
+    // Σi of each free column of the new W, rows in increasing order.
+    for (int k = fixedRows_; k < components_; ++k)
+        sumW_[k] = 0.0;
+    for (int i = 0; i < frames_ && freeRows; ++i) {
+        const double* wi = nextW_[i];
+        for (int k = fixedRows_; k < components_; ++k)
+            sumW_[k] = sumW_[k] + wi[k];
     }
-    parallelRows(frames_, threads_, [this](int first, int end) { newWeights(first, end); });
-
-    double divergence = 0.0;
-    const double* t = terms_.data();
-    for (int c = 0; c < terms_.size(); ++c)
-        divergence = divergence + t[c];
-
-    std::fill(sumW_.begin(), sumW_.end(), 0.0);
-    for (int i = 0; i < frames_; ++i)
-        for (int k = 0; k < components_; ++k)
-            sumW_[k] = sumW_[k] + nextW_[i][k];
-    parallelRows(bins_, threads_, [this](int first, int end) { newSpectra(first, end); });
+    nextChunk_ = 0;
+    spectraHalf_ = true;
+    if (worker_ && freeRows)
+        worker_->start();
+    const double d = divergence();
+    if (freeRows)
+        spectraChunks();
+    if (worker_ && freeRows)
+        worker_->wait();
 
     std::swap(previousW_, w_);
     std::swap(w_, nextW_);
-    std::swap(previousH_, h_);
-    std::swap(h_, nextH_);
-    return divergence;
+    // With every row fixed, H and its copies stay the start's.
+    if (freeRows) {
+        std::swap(previousH_, h_);
+        std::swap(h_, nextH_);
+    }
+    return d;
 }
 
 }  // namespace tessavo

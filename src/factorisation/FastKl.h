@@ -1,18 +1,29 @@
 #pragma once
 // The fast engine for the Kullback-Leibler loss: PlainKl's numbers to the
-// last bit, without a frames × bins temporary in the pass.
+// last bit, with nothing of frames × bins size allocated in a pass.
 //
-// The W update runs over rows of V: each thread forms, one row at a time,
-// that row of W·H, the divergence's terms, the quotient V / (ε + W·H) and
-// the row's new weights. The H update runs over columns: each thread keeps a
-// range of bins and goes through the rows in increasing order, forming the
-// new W·H and quotient there and adding each row's terms to Wᵀ·Q, so every
-// sum keeps the plain order whatever the thread count. The divergence is one
-// running sum over a table of the terms, row after row.
+// The W update goes over blocks of eight rows, one vector lane per row (the
+// rows of V turned into columns a chunk at a time): W·H, the quotient
+// Q = V / (ε + W·H), the divergence's terms and Q·Hᵀ in one sweep. The terms
+// are kept, block by block, for the divergence's running sum. The H update
+// goes over chunks of columns, each chunk through all rows in increasing
+// order: the new W·H, the new quotient and Wᵀ·Q, eight columns per vector.
+// Each sum keeps the plain order, so neither the thread count nor the vector
+// variant changes a bit.
+//
+// With two or more threads a worker that stays for the engine's lifetime
+// shares each half: both threads take blocks, then chunks, as they come,
+// and the calling thread runs the divergence's running sum before it joins
+// the H update. Two threads are all it uses. The fixed rows of H are copied
+// once: their transposed columns, padded rows and sums never change.
 
 #include "factorisation/Factoriser.h"
+#include "factorisation/KlKernels.h"
 #include "factorisation/Matrix.h"
+#include "factorisation/PassWorker.h"
 
+#include <atomic>
+#include <memory>
 #include <vector>
 
 namespace tessavo {
@@ -22,8 +33,13 @@ public:
     // Starts from copies of w (F × K) and h (K × B) for v (F × B), which it
     // refers to and which must outlive it; the first fixedRows rows of H are
     // never updated.
-    FastKl(const Matrix& v, const Matrix& w, const Matrix& h, int fixedRows, int threads);
-    FastKl(Matrix&& v, const Matrix& w, const Matrix& h, int fixedRows, int threads) = delete;
+    FastKl(const Matrix& v, const Matrix& w, const Matrix& h, int fixedRows, int threads,
+           const KlKernels& kernels = bestKlKernels());
+    FastKl(Matrix&& v, const Matrix& w, const Matrix& h, int fixedRows, int threads,
+           const KlKernels& kernels = bestKlKernels()) = delete;
+    ~FastKl() override;
+    FastKl(const FastKl&) = delete;
+    FastKl& operator=(const FastKl&) = delete;
 
     double step() override;
     Matrix measuredW() const override { return previousW_.clone(); }
@@ -33,16 +49,36 @@ public:
     static double memoryBytes(double frames, double bins, double components, int threads);
 
 private:
-    void newWeights(int first, int end);
-    void newSpectra(int first, int end);
+    struct BlockSpace {
+        explicit BlockSpace(int components);
+        std::vector<double> weights, num, scratch;
+    };
+    void copyRows(int first, int end);
+    void newWeights(int block, BlockSpace& space);
+    void weightBlocks(BlockSpace& space);
+    void spectraChunks();
+    double divergence() const;
+    void workerPass();
 
     const Matrix& v_;
+    const KlKernels& kernels_;
     int frames_, bins_, components_, fixedRows_, threads_;
+    int blocks_, chunks_, stride_;
     Matrix w_, previousW_, nextW_;  // F × K
     Matrix h_, previousH_, nextH_;  // K × B
-    Matrix terms_;                  // F × B: the divergence's terms
-    Matrix numeratorH_;             // K × B: Wᵀ · (V / (ε + W·H)) of the new W
+    std::vector<double> ht_;          // B × K: Hᵀ
+    std::vector<double> hRows_;       // K × stride: H, rows padded
+    std::vector<double> numeratorH_;  // K × stride: Wᵀ·Q of the new W
+    std::vector<double> terms_;       // the divergence's terms, block by block (bins × 8 each)
     std::vector<double> sumH_, sumW_;  // each row of H, each column of the new W
+    std::vector<double> zeroRow_;      // the rows past V's end in the last block
+    BlockSpace workerSpace_, mainSpace_;
+
+    // Work the two threads share in a pass: the next block of the W half,
+    // the next chunk of the H half, and which half the worker is in.
+    std::atomic<int> nextBlock_{0}, nextChunk_{0};
+    bool spectraHalf_ = false;
+    std::unique_ptr<PassWorker> worker_;  // last, so it stops first
 };
 
 }  // namespace tessavo

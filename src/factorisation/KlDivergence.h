@@ -17,15 +17,15 @@
 // never updated.
 //
 // Every sum runs from 0.0 in increasing index (the divergence: one running
-// sum over all cells, row after row), so the plain engine here and the fast
-// one in FastKl.h give the same bits.
+// sum over all cells, row after row), and the logarithm is the program's own
+// (Logarithm.h), so the plain engine here and the fast one in FastKl.h give
+// the same bits on every processor.
 
 #include "factorisation/FactorStart.h"
 #include "factorisation/Factoriser.h"
+#include "factorisation/Logarithm.h"
 #include "factorisation/Matrix.h"
 #include "factorisation/MultiplicativeUpdate.h"
-
-#include <cmath>
 
 namespace tessavo {
 
@@ -35,7 +35,7 @@ inline double klTerm(double v, double wh)
 {
     if (v == 0.0)
         return wh;
-    return v * std::log(v / (kNmfEpsilon + wh)) - v + wh;
+    return v * naturalLog(v / (kNmfEpsilon + wh)) - v + wh;
 }
 
 // D(V | W·H). Throws std::invalid_argument unless W·H has V's shape.

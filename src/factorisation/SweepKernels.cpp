@@ -8,7 +8,7 @@ namespace tessavo {
 
 namespace {
 
-#define TESSAVO_VARIANT_BODY "factorisation/SweepKernels.inc"
+#define TESSAVO_VARIANT_BODY "factorisation/SweepVariant.inc"
 #include "factorisation/VariantBodies.h"
 
 }  // namespace

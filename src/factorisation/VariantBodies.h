@@ -3,7 +3,7 @@
 // namespace of its own: baseline, avx2 and avx512. Include it where the
 // variants are wanted, once per body; it has no include guard on purpose.
 //
-//     #define TESSAVO_VARIANT_BODY "factorisation/SweepKernels.inc"
+//     #define TESSAVO_VARIANT_BODY "factorisation/SweepVariant.inc"
 //     #include "factorisation/VariantBodies.h"
 
 #include "factorisation/VectorVariants.h"

@@ -1,0 +1,29 @@
+#include "factorisation/KlKernels.h"
+
+#include "factorisation/Logarithm.h"
+#include "factorisation/MultiplicativeUpdate.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+namespace tessavo {
+
+namespace {
+
+#define TESSAVO_VARIANT_BODY "factorisation/KlVariant.inc"
+#include "factorisation/VariantBodies.h"
+
+}  // namespace
+
+const KlKernels& klKernels(VectorVariant variant)
+{
+    return TESSAVO_OF_VARIANT(variant, kKlKernels);
+}
+
+const KlKernels& bestKlKernels()
+{
+    return klKernels(bestVariant());
+}
+
+}  // namespace tessavo
