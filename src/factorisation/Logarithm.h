@@ -70,7 +70,13 @@ __attribute__((always_inline)) inline T logOfNormal(T x)
     // lies near √2, on either side.
     const T nearRoot = k * kLn2Hi - ((halfSquare - (s * (halfSquare + r) + k * kLn2Lo)) - f);
     const T elsewhere = k * kLn2Hi - ((s * (f - r) - k * kLn2Lo) - f);
-    return (high >= 0x6147au && high <= 0x6b851u) ? nearRoot : elsewhere;
+    // The first where 0x6147a <= high <= 0x6b851, chosen by integer
+    // arithmetic alone (the top bit of a difference that wraps below zero),
+    // so that scalars and vectors take the same steps without branches.
+    const U from = (0x61479u - high) >> 63;
+    const U upTo = (high - 0x6b852u) >> 63;
+    const U mask = U{} - (from & upTo);
+    return bitCast<T>((bitCast<U>(nearRoot) & mask) | (bitCast<U>(elsewhere) & ~mask));
 }
 
 // Whether logOfNormal takes x as it is.
