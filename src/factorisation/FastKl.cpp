@@ -52,7 +52,7 @@ FastKl::FastKl(const Matrix& v, const Matrix& w, const Matrix& h, int fixedRows,
       ht_(at(bins_, components_), 0.0),
       hRows_(at(components_, stride_), 0.0),
       numeratorH_(at(components_, stride_), 0.0),
-      terms_(at(blocks_, bins_) * kBlockRows, 0.0),
+      rowSums_(at(blocks_, kBlockRows), 0.0),
       sumH_(static_cast<std::size_t>(components_), 0.0),
       sumW_(sumH_.size(), 0.0),
       zeroRow_(static_cast<std::size_t>(bins_), 0.0),
@@ -73,8 +73,8 @@ FastKl::~FastKl() = default;
 
 double FastKl::memoryBytes(double frames, double bins, double components, int /*threads*/)
 {
-    // Three generations of W and H, Hᵀ, two padded K × B tables, the terms.
-    return (3.0 * frames * components + 6.0 * components * (bins + 16.0) + (frames + 8.0) * bins) * 8.0;
+    // Three generations of W and H, Hᵀ, two padded K × B tables, row sums.
+    return (3.0 * frames * components + 6.0 * components * (bins + 16.0) + frames + 8.0) * 8.0;
 }
 
 void FastKl::copyRows(int first, int end)
@@ -102,7 +102,7 @@ void FastKl::newWeights(int block, BlockSpace& space)
             space.weights[at(k, kBlockRows) + r] = r < rows ? w_[first + r][k] : 0.0;
     }
     kernels_.blockWeights(rowsOfV, ht_.data(), bins_, components_, space.weights.data(), space.scratch.data(),
-                          space.num.data(), terms_.data() + at(block, bins_) * kBlockRows);
+                          space.num.data(), rowSums_.data() + at(block, kBlockRows));
     // W[i][k] = (N × W) / (ε + Σj H[k][j]), the product rounded first.
     for (int r = 0; r < rows; ++r) {
         const double* wi = w_[first + r];
@@ -140,15 +140,9 @@ void FastKl::spectraChunks()
 
 double FastKl::divergence() const
 {
-    // One running sum, row after row, over the terms kept block by block.
     double sum = 0.0;
-    for (int b = 0; b < blocks_; ++b) {
-        const double* t = terms_.data() + at(b, bins_) * kBlockRows;
-        const int rows = std::min(kBlockRows, frames_ - b * kBlockRows);
-        for (int r = 0; r < rows; ++r)
-            for (int j = 0; j < bins_; ++j)
-                sum = sum + t[at(j, kBlockRows) + r];
-    }
+    for (int i = 0; i < frames_; ++i)
+        sum = sum + rowSums_[static_cast<std::size_t>(i)];
     return sum;
 }
 
@@ -181,11 +175,11 @@ double FastKl::step()
         for (int k = fixedRows_; k < components_; ++k)
             sumW_[k] = sumW_[k] + wi[k];
     }
+    const double d = divergence();
     nextChunk_ = 0;
     spectraHalf_ = true;
     if (worker_ && freeRows)
         worker_->start();
-    const double d = divergence();
     if (freeRows)
         spectraChunks();
     if (worker_ && freeRows)

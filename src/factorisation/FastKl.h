@@ -4,17 +4,15 @@
 //
 // The W update goes over blocks of eight rows, one vector lane per row (the
 // rows of V turned into columns a chunk at a time): W·H, the quotient
-// Q = V / (ε + W·H), the divergence's terms and Q·Hᵀ in one sweep. The terms
-// are kept, block by block, for the divergence's running sum. The H update
+// Q = V / (ε + W·H), each row's sum of the divergence's terms and Q·Hᵀ in
+// one sweep; the divergence adds the rows' sums in order at the end. The H update
 // goes over chunks of columns, each chunk through all rows in increasing
 // order: the new W·H, the new quotient and Wᵀ·Q, eight columns per vector.
 // Each sum keeps the plain order, so neither the thread count nor the vector
 // variant changes a bit.
 //
 // With two or more threads a worker that stays for the engine's lifetime
-// shares each half: both threads take blocks, then chunks, as they come,
-// and the calling thread runs the divergence's running sum before it joins
-// the H update. Two threads are all it uses. The fixed rows of H are copied
+// shares each half: both threads take blocks, then chunks, as they come. Two threads are all it uses. The fixed rows of H are copied
 // once: their transposed columns, padded rows and sums never change.
 
 #include "factorisation/Factoriser.h"
@@ -69,7 +67,7 @@ private:
     std::vector<double> ht_;          // B × K: Hᵀ
     std::vector<double> hRows_;       // K × stride: H, rows padded
     std::vector<double> numeratorH_;  // K × stride: Wᵀ·Q of the new W
-    std::vector<double> terms_;       // the divergence's terms, block by block (bins × 8 each)
+    std::vector<double> rowSums_;     // each row's sum of the divergence's terms
     std::vector<double> sumH_, sumW_;  // each row of H, each column of the new W
     std::vector<double> zeroRow_;      // the rows past V's end in the last block
     BlockSpace workerSpace_, mainSpace_;

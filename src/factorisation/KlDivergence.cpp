@@ -25,10 +25,15 @@ double klDivergence(const Matrix& v, const Matrix& w, const Matrix& h)
     const Matrix p = matmul(w, h);
     if (p.rows() != v.rows() || p.cols() != v.cols())
         throw std::invalid_argument("klDivergence: W * H does not have the shape of V");
+    // Each row's terms in increasing j, then the rows' sums in increasing i:
+    // the rows' sums can run side by side.
     double sum = 0.0;
-    for (int i = 0; i < v.rows(); ++i)
+    for (int i = 0; i < v.rows(); ++i) {
+        double row = 0.0;
         for (int j = 0; j < v.cols(); ++j)
-            sum = sum + klTerm(v[i][j], p[i][j]);
+            row = row + klTerm(v[i][j], p[i][j]);
+        sum = sum + row;
+    }
     return sum;
 }
 

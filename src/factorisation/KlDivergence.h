@@ -16,8 +16,9 @@
 // V = 0 contributes W·H to the divergence. The first fixedRows rows of H are
 // never updated.
 //
-// Every sum runs from 0.0 in increasing index (the divergence: one running
-// sum over all cells, row after row), and the logarithm is the program's own
+// Every sum runs from 0.0 in increasing index (the divergence: each row's
+// terms in increasing column, then the rows' sums in increasing row, so the
+// rows can be summed side by side), and the logarithm is the program's own
 // (Logarithm.h), so the plain engine here and the fast one in FastKl.h give
 // the same bits on every processor.
 

@@ -19,7 +19,7 @@ namespace tessavo {
 // stored column by column (weights[k·8 + r] = W[first + r][k]) and Hᵀ (ht,
 // bins × K), and forms
 //   num[k·8 + r]   = Σj Q[first + r][j] · H[k][j], Q = V / (ε + W·H)
-//   terms[j·8 + r] = the divergence's term of cell (first + r, j)
+//   rowSums[r]     = Σj of the divergence's terms of row first + r
 // scratch holds 2 · kScratchColumns · kBlockRows doubles.
 //
 // For the H update, columnSums adds to numerator[k·stride + j] the terms
@@ -28,7 +28,7 @@ namespace tessavo {
 // h[k·stride + j] is H and vs[i·vStride + j] is V.
 struct KlKernels {
     void (*blockWeights)(const double* const rows[kBlockRows], const double* ht, int bins, int components,
-                         const double* weights, double* scratch, double* num, double* terms);
+                         const double* weights, double* scratch, double* num, double* rowSums);
     void (*columnSums)(const double* vs, std::ptrdiff_t vStride, int frames, const double* w, int components,
                        int fixedRows, const double* h, int stride, int first, int end, double* numerator);
 };
