@@ -144,6 +144,31 @@ void BM_PlainKlPass(benchmark::State& state)
         benchmark::DoNotOptimize(plain.step());
 }
 
+// Every row of H fixed (fully supervised templates): the H half is left out.
+void BM_FixedPass(benchmark::State& state)
+{
+    Problem& p = problem(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+                         static_cast<int>(state.range(2)));
+    FastNmf fast(p.v, p.plain->w(), p.plain->h(), allCores(), bestSweepKernels(), p.plain->h().rows());
+    for (int i = 0; i < 10; ++i)
+        fast.step();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(fast.step());
+}
+
+void BM_KlFixedPass(benchmark::State& state)
+{
+    Problem& p = problem(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+                         static_cast<int>(state.range(2)));
+    FastKl fast(p.v, p.plain->w(), p.plain->h(), p.plain->h().rows(), allCores());
+    for (int i = 0; i < 3; ++i)
+        fast.step();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(fast.step());
+}
+
+BENCHMARK(BM_FixedPass)->Apply(shapes)->UseRealTime();
+BENCHMARK(BM_KlFixedPass)->Apply(shapes)->UseRealTime();
 BENCHMARK(BM_KlPass)->Apply(shapes)->UseRealTime();
 BENCHMARK(BM_KlPassOneThread)->Apply(shapes)->UseRealTime();
 BENCHMARK(BM_PlainKlPass)->Apply(shapes)->Iterations(1);

@@ -62,6 +62,24 @@ TEST_P(SweepVariant, FastEngineGivesThePlainBits)
     }
 }
 
+// Fully supervised: every row of H fixed, so V·Hᵀ is formed in the first
+// pass only and the H half is left out; the bits stay the plain ones.
+TEST_P(SweepVariant, AllRowsOfHFixedGiveThePlainBits)
+{
+    const Shape shapes[] = {{21, 70, 3}, {9, 300, 6}, {17, 33, 1}};
+    for (const Shape& s : shapes)
+        for (int threads : {1, 2}) {
+            SCOPED_TRACE(::testing::Message() << s.frames << "x" << s.bins << " K=" << s.components
+                                              << " threads=" << threads);
+            const Matrix v = magnitudes(s.frames, s.bins, 5);
+            RandomStream random;
+            StartFactors start = drawStart(s.frames, s.bins, filledMatrix(s.components, s.bins, 6), 0, random);
+            FastNmf fast(v, start.w, start.h, threads, kernels(), s.components);
+            PlainEuclidean plain(v, std::move(start));
+            EXPECT_TRUE(sameSteps(fast, plain, 5));
+        }
+}
+
 TEST_P(SweepVariant, SameBitsWhenTheWorkerSleepsBetweenPasses)
 {
     // Long pauses let the worker thread go to sleep between passes; it must

@@ -61,6 +61,8 @@ FastNmf::FastNmf(const Matrix& v, const Matrix& w, const Matrix& h, int threads,
     numeratorH_.assign(at(components_, stride_), 0.0);
     gram_.assign(at(components_, components_), 0.0);
     zeroRow_.assign(static_cast<std::size_t>(bins_), 0.0);
+    if (fixedRows_ == components_)
+        fixedNumerator_.assign(at(blocks_, components_) * kBlockRows, 0.0);
     if (threads_ > 1 && components_ > 0) {
         ready_ = std::make_unique<std::atomic<int>[]>(static_cast<std::size_t>(blocks_));
         try {
@@ -77,9 +79,10 @@ FastNmf::~FastNmf() = default;
 
 double FastNmf::memoryBytes(double frames, double bins, double components)
 {
-    // Three generations of W; three of H, Hᵀ and two row-padded K × B tables
-    // (the padding is at most 16 columns); the K × K Gram matrix.
-    return (3.0 * frames * components + 6.0 * components * (bins + 16.0) + components * components) * 8.0;
+    // Three generations of W and, with H fixed, V·Hᵀ; three of H, Hᵀ and two
+    // row-padded K × B tables (the padding is at most 16 columns); the K × K
+    // Gram matrix.
+    return (4.0 * (frames + 8.0) * components + 6.0 * components * (bins + 16.0) + components * components) * 8.0;
 }
 
 Matrix FastNmf::toMatrix(const std::vector<double>& w) const
@@ -112,8 +115,11 @@ void FastNmf::newWeights(int block, BlockSpace& space)
         rowsOfV[r] = r < rows ? v_[first + r] : zeroRow_.data();
         nextRows[r] = first + kBlockRows + r < frames_ ? v_[first + kBlockRows + r] : zeroRow_.data();
     }
+    // With H all fixed, V·Hᵀ is the same in every pass: kept from the first.
+    const bool hFixed = fixedRows_ == components_;
+    double* num = hFixed ? fixedNumerator_.data() + at(block, components_) * kBlockRows : space.num.data();
     kernels_.blockProducts(rowsOfV, nextRows, ht_.data(), bins_, components_, space.weights.data(), space.scratch.data(),
-                  space.den.data(), space.num.data());
+                           space.den.data(), num, hFixed && numeratorKept_);
 
     // W[i][k] = (N × W) / (ε + D), the product rounded before the division.
     for (int r = 0; r < rows; ++r) {
@@ -121,13 +127,15 @@ void FastNmf::newWeights(int block, BlockSpace& space)
         double* next = nextW_.data() + at(first + r, components_);
         for (int k = 0; k < components_; ++k) {
             const std::size_t lane = at(k, kBlockRows) + r;
-            next[k] = (space.num[lane] * wi[k]) / (kNmfEpsilon + space.den[lane]);
+            next[k] = (num[lane] * wi[k]) / (kNmfEpsilon + space.den[lane]);
         }
     }
 }
 
 void FastNmf::addBlockTerms(int block)
 {
+    if (fixedRows_ == components_)
+        return;  // no row of H is updated: nothing to sum for it
     // Wᵀ·W and Wᵀ·V of the new W gain the block's rows, in increasing order.
     const int first = block * kBlockRows;
     const int rows = std::min(kBlockRows, frames_ - first);
@@ -223,25 +231,36 @@ void FastNmf::sweepTwoThreads(double& sum)
 
 double FastNmf::step()
 {
-    for (int j = 0; j < bins_; ++j)
+    // With every row of H fixed, H and its tables never change: they are
+    // made once, and the H half of the pass is left out.
+    const bool hFixed = fixedRows_ == components_;
+    if (!hFixed || !tablesMade_) {
+        for (int j = 0; j < bins_; ++j)
+            for (int k = 0; k < components_; ++k)
+                ht_[at(j, components_) + k] = h_[k][j];
         for (int k = 0; k < components_; ++k)
-            ht_[at(j, components_) + k] = h_[k][j];
-    for (int k = 0; k < components_; ++k)
-        std::copy(h_[k], h_[k] + bins_, hRows_.data() + at(k, stride_));
-    std::fill(numeratorH_.begin(), numeratorH_.end(), 0.0);
-    std::fill(gram_.begin(), gram_.end(), 0.0);
+            std::copy(h_[k], h_[k] + bins_, hRows_.data() + at(k, stride_));
+        tablesMade_ = true;
+    }
+    if (!hFixed) {
+        std::fill(numeratorH_.begin(), numeratorH_.end(), 0.0);
+        std::fill(gram_.begin(), gram_.end(), 0.0);
+    }
 
     double sum = 0.0;
     if (!worker_)
         sweepOneThread(sum);
     else
         sweepTwoThreads(sum);
-    finishH();
 
     std::swap(previousW_, w_);
     std::swap(w_, nextW_);
-    std::swap(previousH_, h_);
-    std::swap(h_, nextH_);
+    if (!hFixed) {
+        finishH();
+        std::swap(previousH_, h_);
+        std::swap(h_, nextH_);
+    }
+    numeratorKept_ = hFixed;
     return std::sqrt(sum);
 }
 

@@ -85,6 +85,8 @@ private:
     int stride_;  // row stride of hRows_ and numeratorH_
     int threads_;
     int fixedRows_;
+    bool tablesMade_ = false;     // Hᵀ and the padded rows, made once when H is all fixed
+    bool numeratorKept_ = false;  // fixedNumerator_ holds V·Hᵀ of the fixed H
 
     std::vector<double> w_, previousW_, nextW_;  // F × K, row by row
     Matrix h_, previousH_, nextH_;                // K × B
@@ -93,6 +95,7 @@ private:
     std::vector<double> zeroRow_;                 // B zeros: the rows past V's end in the last block
     std::vector<double> numeratorH_;              // K × stride: Wᵀ·V of the new W
     std::vector<double> gram_;                    // K × K: Wᵀ·W of the new W
+    std::vector<double> fixedNumerator_;          // H all fixed: V·Hᵀ block by block (K × 8 each)
     BlockSpace workerSpace_, mainSpace_;
 
     // Which blocks' new weights each thread forms in a pass: the worker

@@ -28,7 +28,8 @@ constexpr int kBlockRows = 8;
 // vector holds one column of the block and each lane one row's sums.
 // next[r] are the rows of the block that comes next (any readable rows for
 // the last): their first chunk is fetched ahead while the last chunk of this
-// block is computed.
+// block is computed. With numKnown, num already holds V·Hᵀ (H fixed, from an
+// earlier pass) and only den is formed.
 //
 // objectiveRow continues the objective's running sum over row i of V:
 // (V − W·H)[i][j]² in increasing j, where wi is W's row i and
@@ -44,7 +45,7 @@ constexpr int kScratchColumns = 256;
 struct SweepKernels {
     void (*blockProducts)(const double* const rows[kBlockRows], const double* const next[kBlockRows],
                           const double* ht, int bins, int components, const double* weights, double* scratch,
-                          double* den, double* num);
+                          double* den, double* num, bool numKnown);
     void (*objectiveRow)(const double* vi, const double* wi, const double* h, int components, int bins, int stride,
                          double& sum);
     void (*blockNumerator)(const double* vs, std::ptrdiff_t rowStride, int rows, const double* newW, int components,
