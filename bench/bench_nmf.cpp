@@ -116,6 +116,16 @@ void shapes(benchmark::internal::Benchmark* b)
     b->Unit(benchmark::kMillisecond);
 }
 
+// The shapes the comparison with the Python peer uses (bench/peer-pass): one
+// and three minutes of audio, from few components to many.
+void peerShapes(benchmark::internal::Benchmark* b)
+{
+    for (int frames : {1264, 3792})
+        for (int k : {4, 10, 16, 32, 64})
+            b->Args({frames, 4096, k});
+    b->Unit(benchmark::kMillisecond);
+}
+
 BENCHMARK(BM_SerialFloor)->Apply(shapes);
 BENCHMARK(BM_FastPass)->Apply(shapes)->UseRealTime();
 BENCHMARK(BM_FastPassOneThread)->Apply(shapes)->UseRealTime();
@@ -170,6 +180,8 @@ void BM_KlFixedPass(benchmark::State& state)
 BENCHMARK(BM_FixedPass)->Apply(shapes)->UseRealTime();
 BENCHMARK(BM_KlFixedPass)->Apply(shapes)->UseRealTime();
 BENCHMARK(BM_KlPass)->Apply(shapes)->UseRealTime();
+BENCHMARK(BM_FastPass)->Name("BM_PeerFastPass")->Apply(peerShapes)->UseRealTime();
+BENCHMARK(BM_KlPass)->Name("BM_PeerKlPass")->Apply(peerShapes)->UseRealTime();
 BENCHMARK(BM_KlPassOneThread)->Apply(shapes)->UseRealTime();
 BENCHMARK(BM_PlainKlPass)->Apply(shapes)->Iterations(1);
 
@@ -246,6 +258,31 @@ void printRatios(int rounds)
 
 }  // namespace
 
+// Writes V and the start of the peer shapes as raw doubles (row by row) for
+// bench/peer-pass: DIR/v-F.bin, DIR/w-F-K.bin, DIR/h-F-K.bin.
+int writeProblems(const std::string& dir)
+{
+    const auto write = [&](const std::string& name, const Matrix& m) {
+        std::FILE* f = std::fopen((dir + "/" + name).c_str(), "wb");
+        const bool ok = f && std::fwrite(m.data(), sizeof(double), static_cast<std::size_t>(m.size()), f) ==
+                                 static_cast<std::size_t>(m.size());
+        if (f)
+            std::fclose(f);
+        return ok;
+    };
+    for (int frames : {1264, 3792})
+        for (int k : {4, 10, 16, 32, 64}) {
+            Problem& p = problem(frames, 4096, k);
+            const std::string shape = std::to_string(frames) + "-" + std::to_string(k);
+            if ((k == 4 && !write("v-" + std::to_string(frames) + ".bin", p.v)) ||
+                !write("w-" + shape + ".bin", p.plain->w()) || !write("h-" + shape + ".bin", p.plain->h())) {
+                std::fprintf(stderr, "cannot write the problems into %s\n", dir.c_str());
+                return 1;
+            }
+        }
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
     int rounds = 40;
@@ -253,6 +290,8 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]).rfind("--rounds=", 0) == 0)
             rounds = std::max(0, std::atoi(argv[i] + 9));
+        else if (std::string(argv[i]).rfind("--write-problems=", 0) == 0)
+            return writeProblems(argv[i] + 17);
         else
             argv[kept++] = argv[i];
     }

@@ -152,18 +152,34 @@ void FastNmf::addBlockTerms(int block)
 void FastNmf::finishH()
 {
     // H[k][j] = (N × H) / (ε + (Wᵀ·W)·H), with (Wᵀ·W)·H summed over l from
-    // 0.0; the fixed rows stay as they are.
+    // 0.0; the fixed rows stay as they are. Each column keeps its own sum,
+    // and the columns of a row run side by side.
     const double* h = h_.data();
     double* next = nextH_.data();
     std::copy(h, h + at(fixedRows_, bins_), next);
+    constexpr int kSide = 16;
     for (int k = fixedRows_; k < components_; ++k) {
         const double* g = gram_.data() + at(k, components_);
+        const double* n = numeratorH_.data() + at(k, stride_);
         double* out = next + at(k, bins_);
-        for (int j = 0; j < bins_; ++j) {
+        const double* hk = h + at(k, bins_);
+        int j = 0;
+        for (; j + kSide <= bins_; j += kSide) {
+            double d[kSide] = {};
+            for (int l = 0; l < components_; ++l) {
+                const double gl = g[l];
+                const double* hl = h + at(l, bins_) + j;
+                for (int c = 0; c < kSide; ++c)
+                    d[c] = d[c] + gl * hl[c];
+            }
+            for (int c = 0; c < kSide; ++c)
+                out[j + c] = (n[j + c] * hk[j + c]) / (kNmfEpsilon + d[c]);
+        }
+        for (; j < bins_; ++j) {
             double d = 0.0;
             for (int l = 0; l < components_; ++l)
                 d = d + g[l] * h[at(l, bins_) + j];
-            out[j] = (numeratorH_[at(k, stride_) + j] * h[at(k, bins_) + j]) / (kNmfEpsilon + d);
+            out[j] = (n[j] * hk[j]) / (kNmfEpsilon + d);
         }
     }
 }
