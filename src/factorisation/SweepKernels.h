@@ -36,6 +36,10 @@ constexpr int kBlockRows = 8;
 // h[k·stride + j] is H. A stride of an odd number of cache lines keeps the K
 // rows of H in different sets of the first-level cache.
 //
+// objectiveRows continues it over four rows at once (vs[r], ws[r]), for
+// many components: W·H of the four rows side by side, the squares kept in
+// squares (4 × bins) until they join the sum in order.
+//
 // blockNumerator adds the terms of Wᵀ·V for one block's rows, in increasing
 // row order: numeratorH[k·stride + j] += newW[r·K + k] · V[r][j] for
 // r = 0 … rows − 1, where vs points at the block's first row of V and rows
@@ -48,6 +52,8 @@ struct SweepKernels {
                           double* den, double* num, bool numKnown);
     void (*objectiveRow)(const double* vi, const double* wi, const double* h, int components, int bins, int stride,
                          double& sum);
+    void (*objectiveRows)(const double* const vs[4], const double* const ws[4], const double* h, int components,
+                          int bins, int stride, double* squares, double& sum);
     void (*blockNumerator)(const double* vs, std::ptrdiff_t rowStride, int rows, const double* newW, int components,
                            int bins, int stride, double* numeratorH);
 };
