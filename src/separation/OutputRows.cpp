@@ -21,8 +21,9 @@ OutputRows::OutputRows(const Matrix& v, const Matrix& w, const Matrix& h, const 
                 d[j] = 0.0;
             for (const std::vector<int>& group : plan.groups) {
                 groupRow(group, r, m.data());
+                powerRow(m.data(), bins);
                 for (int j = 0; j < bins; ++j)
-                    d[j] = d[j] + maskPowerOf(m[j], plan.power);
+                    d[j] = d[j] + m[j];
             }
             for (int j = 0; j < bins; ++j)
                 d[j] = d[j] + kMaskEpsilon;
@@ -79,11 +80,11 @@ void OutputRows::row(int output, int r, double* out, double* scratch) const
         return;
     }
     const double* d = denominator_[r];
-    const double power = plan_.power;
     if (output > 0) {
         groupRow(plan_.groups[static_cast<std::size_t>(output - 1)], r, scratch);
+        powerRow(scratch, bins);
         for (int j = 0; j < bins; ++j)
-            out[j] = (maskPowerOf(scratch[j], power) / d[j]) * v[j];
+            out[j] = (scratch[j] / d[j]) * v[j];
         return;
     }
     // The residual's mask: 1 minus the outputs' masks summed in order.
@@ -91,11 +92,24 @@ void OutputRows::row(int output, int r, double* out, double* scratch) const
         out[j] = 0.0;
     for (const std::vector<int>& group : plan_.groups) {
         groupRow(group, r, scratch);
+        powerRow(scratch, bins);
         for (int j = 0; j < bins; ++j)
-            out[j] = out[j] + maskPowerOf(scratch[j], power) / d[j];
+            out[j] = out[j] + scratch[j] / d[j];
     }
     for (int j = 0; j < bins; ++j)
         out[j] = (1.0 - out[j]) * v[j];
+}
+
+void OutputRows::powerRow(double* m, int bins) const
+{
+    // The square apart, so that its loop runs in vectors.
+    if (plan_.power == 2.0) {
+        for (int j = 0; j < bins; ++j)
+            m[j] = m[j] * m[j];
+        return;
+    }
+    for (int j = 0; j < bins; ++j)
+        m[j] = maskPowerOf(m[j], plan_.power);
 }
 
 }  // namespace tessavo

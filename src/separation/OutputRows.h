@@ -30,6 +30,7 @@ public:
 
 private:
     void groupRow(const std::vector<int>& group, int r, double* out) const;
+    void powerRow(double* m, int bins) const;  // m = M^P, cell by cell
 
     const Matrix& v_;
     const Matrix& w_;
