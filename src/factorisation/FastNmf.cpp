@@ -61,7 +61,7 @@ FastNmf::FastNmf(const Matrix& v, const Matrix& w, const Matrix& h, int threads,
     numeratorH_.assign(at(components_, stride_), 0.0);
     gram_.assign(at(components_, components_), 0.0);
     zeroRow_.assign(static_cast<std::size_t>(bins_), 0.0);
-    squares_.assign(at(4, bins_), 0.0);
+    squares_.assign(at(8, bins_), 0.0);
     if (fixedRows_ == components_)
         fixedNumerator_.assign(at(blocks_, components_) * kBlockRows, 0.0);
     if (threads_ > 1 && components_ > 0) {
@@ -198,15 +198,24 @@ void FastNmf::runningSum(int first, int end, double& sum)
 {
     int i = first;
     // Beyond eight components the rows of H come from the second-level
-    // cache; four rows at a time read them a quarter as often.
-    if (components_ > 8)
+    // cache: four rows at a time read them a quarter as often, and the sum
+    // of four rows runs while the next four are formed.
+    if (components_ > 8 && end - first >= 4) {
+        double* current = squares_.data();
+        double* next = squares_.data() + at(4, bins_);
+        bool pending = false;
         for (; i + 4 <= end; i += 4) {
             const double* vs[4] = {v_[i], v_[i + 1], v_[i + 2], v_[i + 3]};
             const double* ws[4];
             for (int r = 0; r < 4; ++r)
                 ws[r] = w_.data() + at(i + r, components_);
-            kernels_.objectiveRows(vs, ws, hRows_.data(), components_, bins_, stride_, squares_.data(), sum);
+            kernels_.objectiveRows(vs, ws, hRows_.data(), components_, bins_, stride_, pending ? current : nullptr,
+                                   next, sum);
+            std::swap(current, next);
+            pending = true;
         }
+        kernels_.objectiveRows(nullptr, nullptr, hRows_.data(), components_, bins_, stride_, current, next, sum);
+    }
     for (; i < end; ++i)
         kernels_.objectiveRow(v_[i], w_.data() + at(i, components_), hRows_.data(), components_, bins_, stride_, sum);
 }

@@ -93,7 +93,7 @@ private:
     std::vector<double> ht_;                      // B × K: Hᵀ of the current H
     std::vector<double> hRows_;                   // K × stride: the current H
     std::vector<double> zeroRow_;                 // B zeros: the rows past V's end in the last block
-    std::vector<double> squares_;                 // 4 × B: the running sum's squares, four rows at a time
+    std::vector<double> squares_;                 // 2 × 4 × B: the running sum's squares, four rows at a time
     std::vector<double> numeratorH_;              // K × stride: Wᵀ·V of the new W
     std::vector<double> gram_;                    // K × K: Wᵀ·W of the new W
     std::vector<double> fixedNumerator_;          // H all fixed: V·Hᵀ block by block (K × 8 each)

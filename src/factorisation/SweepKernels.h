@@ -36,9 +36,10 @@ constexpr int kBlockRows = 8;
 // h[k·stride + j] is H. A stride of an odd number of cache lines keeps the K
 // rows of H in different sets of the first-level cache.
 //
-// objectiveRows continues it over four rows at once (vs[r], ws[r]), for
-// many components: W·H of the four rows side by side, the squares kept in
-// squares (4 × bins) until they join the sum in order.
+// objectiveRows continues it for many components, four rows at a time: it
+// adds the squares of the four rows before (current, 4 × bins, in order)
+// while it forms those of the next four (vs[r], ws[r]) into next; vs or
+// current may be null at the first and last call.
 //
 // blockNumerator adds the terms of Wᵀ·V for one block's rows, in increasing
 // row order: numeratorH[k·stride + j] += newW[r·K + k] · V[r][j] for
@@ -53,7 +54,7 @@ struct SweepKernels {
     void (*objectiveRow)(const double* vi, const double* wi, const double* h, int components, int bins, int stride,
                          double& sum);
     void (*objectiveRows)(const double* const vs[4], const double* const ws[4], const double* h, int components,
-                          int bins, int stride, double* squares, double& sum);
+                          int bins, int stride, const double* current, double* next, double& sum);
     void (*blockNumerator)(const double* vs, std::ptrdiff_t rowStride, int rows, const double* newW, int components,
                            int bins, int stride, double* numeratorH);
 };
