@@ -9,6 +9,7 @@
 #include "factorisation/FastNmf.h"
 #include "factorisation/KlDivergence.h"
 #include "factorisation/NmfFactoriser.h"
+#include "factorisation/VectorVariants.h"
 
 #include <benchmark/benchmark.h>
 
@@ -256,6 +257,104 @@ void printRatios(int rounds)
     }
 }
 
+// The machine's rate of independent double multiplications and additions
+// (no FMA), per second on every core at once, in the widest vectors the
+// program uses here: twelve independent chains per thread.
+typedef double Lanes __attribute__((vector_size(64)));
+
+template <bool Multiply>
+__attribute__((target("avx512f"))) double chainsAvx512(long rounds)
+{
+    Lanes a[12];
+    for (int i = 0; i < 12; ++i)
+        for (int l = 0; l < 8; ++l)
+            a[i][l] = 1.0 + i * 1e-3 + l * 1e-4;
+    const Lanes c = a[0] * 0.0 + (Multiply ? 0.9999999 : 1e-9);
+    for (long r = 0; r < rounds; ++r)
+        for (int i = 0; i < 12; ++i)
+            a[i] = Multiply ? a[i] * c : a[i] + c;
+    double s = 0.0;
+    for (int i = 0; i < 12; ++i)
+        s += a[i][0];
+    return s;
+}
+
+template <bool Multiply>
+__attribute__((target("avx2"))) double chainsAvx2(long rounds)
+{
+    typedef double Four __attribute__((vector_size(32)));
+    Four a[12];
+    for (int i = 0; i < 12; ++i)
+        for (int l = 0; l < 4; ++l)
+            a[i][l] = 1.0 + i * 1e-3 + l * 1e-4;
+    const Four c = a[0] * 0.0 + (Multiply ? 0.9999999 : 1e-9);
+    for (long r = 0; r < rounds; ++r)
+        for (int i = 0; i < 12; ++i)
+            a[i] = Multiply ? a[i] * c : a[i] + c;
+    double s = 0.0;
+    for (int i = 0; i < 12; ++i)
+        s += a[i][0];
+    return s;
+}
+
+// Operations per second on allCores() threads at once.
+template <bool Multiply>
+double rate()
+{
+    const bool wide = runsHere(VectorVariant::avx512);
+    const int lanes = wide ? 8 : 4;
+    const long rounds = 20000000;
+    std::vector<double> perSecond;
+    for (int trial = 0; trial < 5; ++trial) {
+        std::vector<std::thread> threads;
+        const auto start = std::chrono::steady_clock::now();
+        for (int t = 0; t < allCores(); ++t)
+            threads.emplace_back([&] {
+                benchmark::DoNotOptimize(wide ? chainsAvx512<Multiply>(rounds) : chainsAvx2<Multiply>(rounds));
+            });
+        for (std::thread& t : threads)
+            t.join();
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        perSecond.push_back(static_cast<double>(rounds) * 12 * lanes * allCores() / seconds);
+    }
+    return median(perSecond);
+}
+
+// The Euclidean pass against its lower bound: the larger of the serial floor
+// (the objective's running sum, measured) and the arithmetic bound (the
+// multiplications and additions the products of the pass must do, at the
+// machine's rates measured here).
+void printBounds(int rounds)
+{
+    const double muls = rate<true>(), adds = rate<false>();
+    std::printf("\nmachine, %d threads, no FMA: %.1f G multiplications/s, %.1f G additions/s\n", allCores(),
+                muls / 1e9, adds / 1e9);
+    std::printf("%-13s %8s %8s %8s %8s %10s\n", "shape", "floor", "arith", "bound", "pass", "pass/bound");
+    for (int frames : {1264, 3792})
+        for (int k : {4, 10, 16, 32, 64}) {
+            Problem& p = problem(frames, 4096, k);
+            const Matrix product = matmul(p.plain->w(), p.plain->h());
+            FastNmf fast(p.v, p.plain->w(), p.plain->h(), allCores());
+            for (int i = 0; i < 5; ++i)
+                fast.step();
+            std::vector<double> floors, passes;
+            for (int r = 0; r < rounds; ++r) {
+                floors.push_back(millisecondsOf([&] { return serialFloor(p.v, product); }));
+                fast.step();
+                passes.push_back(millisecondsOf([&] { return fast.step(); }));
+            }
+            // W·H, (W·H)·Hᵀ, V·Hᵀ and Wᵀ·V: F·B·K each; Wᵀ·W and (Wᵀ·W)·H:
+            // K²·F and K²·B; the objective: F·B.
+            const double f = frames, b = 4096, kk = k;
+            const double each = 4 * f * b * kk + kk * kk * (f + b) + f * b;
+            const double arithmetic = std::max(each / muls, each / adds) * 1e3;
+            const double floor = median(floors), pass = median(passes);
+            const double bound = std::max(floor, arithmetic);
+            std::printf("%4d/%d/%-3d %8.2f %8.2f %8.2f %8.2f %10.2f\n", frames, 4096, k, floor, arithmetic, bound,
+                        pass, pass / bound);
+        }
+}
+
 }  // namespace
 
 // Writes V and the start of the peer shapes as raw doubles (row by row) for
@@ -300,7 +399,9 @@ int main(int argc, char** argv)
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     benchmark::RunSpecifiedBenchmarks();
-    if (rounds > 0)
+    if (rounds > 0) {
         printRatios(rounds);
+        printBounds(std::max(1, rounds / 4));
+    }
     return 0;
 }
