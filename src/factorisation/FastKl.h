@@ -5,15 +5,17 @@
 // The W update goes over blocks of eight rows, one vector lane per row (the
 // rows of V turned into columns a chunk at a time): W·H, the quotient
 // Q = V / (ε + W·H), each row's sum of the divergence's terms and Q·Hᵀ in
-// one sweep; the divergence adds the rows' sums in order at the end. The H update
-// goes over chunks of columns, each chunk through all rows in increasing
-// order: the new W·H, the new quotient and Wᵀ·Q, eight columns per vector.
-// Each sum keeps the plain order, so neither the thread count nor the vector
-// variant changes a bit.
+// one sweep; the divergence adds the rows' sums in order at the end. The H
+// update goes over chunks of columns, each chunk through all rows in
+// increasing order: the new W·H, the new quotient and Wᵀ·Q, eight columns
+// per vector. Each sum keeps the plain order, so neither the thread count
+// nor the vector variant changes a bit.
 //
 // With two or more threads a worker that stays for the engine's lifetime
-// shares each half: both threads take blocks, then chunks, as they come. Two threads are all it uses. The fixed rows of H are copied
-// once: their transposed columns, padded rows and sums never change.
+// shares each half: both threads take blocks, then chunks, as they come.
+// Two threads are all it uses. The fixed rows of H are copied once: their
+// transposed columns, padded rows and sums never change, and with every row
+// fixed the H half is left out.
 
 #include "factorisation/Factoriser.h"
 #include "factorisation/KlKernels.h"
