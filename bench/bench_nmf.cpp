@@ -260,16 +260,16 @@ void printRatios(int rounds)
 // The machine's rate of independent double multiplications and additions
 // (no FMA), per second on every core at once, in the widest vectors the
 // program uses here: twelve independent chains per thread.
-typedef double Lanes __attribute__((vector_size(64)));
+typedef double Eight __attribute__((vector_size(64)));
 
-template <bool Multiply>
-__attribute__((target("avx512f"))) double chainsAvx512(long rounds)
+template <typename V, int Lanes, bool Multiply>
+__attribute__((always_inline)) inline double chains(long rounds)
 {
-    Lanes a[12];
+    V a[12];
     for (int i = 0; i < 12; ++i)
-        for (int l = 0; l < 8; ++l)
+        for (int l = 0; l < Lanes; ++l)
             a[i][l] = 1.0 + i * 1e-3 + l * 1e-4;
-    const Lanes c = a[0] * 0.0 + (Multiply ? 0.9999999 : 1e-9);
+    const V c = a[0] * 0.0 + (Multiply ? 0.9999999 : 1e-9);
     for (long r = 0; r < rounds; ++r)
         for (int i = 0; i < 12; ++i)
             a[i] = Multiply ? a[i] * c : a[i] + c;
@@ -279,22 +279,18 @@ __attribute__((target("avx512f"))) double chainsAvx512(long rounds)
     return s;
 }
 
+typedef double Four __attribute__((vector_size(32)));
+
+template <bool Multiply>
+__attribute__((target("avx512f"))) double chainsAvx512(long rounds)
+{
+    return chains<Eight, 8, Multiply>(rounds);
+}
+
 template <bool Multiply>
 __attribute__((target("avx2"))) double chainsAvx2(long rounds)
 {
-    typedef double Four __attribute__((vector_size(32)));
-    Four a[12];
-    for (int i = 0; i < 12; ++i)
-        for (int l = 0; l < 4; ++l)
-            a[i][l] = 1.0 + i * 1e-3 + l * 1e-4;
-    const Four c = a[0] * 0.0 + (Multiply ? 0.9999999 : 1e-9);
-    for (long r = 0; r < rounds; ++r)
-        for (int i = 0; i < 12; ++i)
-            a[i] = Multiply ? a[i] * c : a[i] + c;
-    double s = 0.0;
-    for (int i = 0; i < 12; ++i)
-        s += a[i][0];
-    return s;
+    return chains<Four, 4, Multiply>(rounds);
 }
 
 // Operations per second on allCores() threads at once.

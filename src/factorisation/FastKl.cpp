@@ -1,28 +1,12 @@
 #include "factorisation/FastKl.h"
 
 #include "factorisation/MultiplicativeUpdate.h"
+#include "factorisation/RowLayout.h"
 
 #include <algorithm>
 #include <system_error>
 
 namespace tessavo {
-
-namespace {
-
-std::size_t at(int row, int stride)
-{
-    return static_cast<std::size_t>(row) * static_cast<std::size_t>(stride);
-}
-
-// Whole cache lines, an odd number of them, at least bins doubles: the K
-// padded rows of H fall in different sets of the first-level cache.
-int rowStride(int bins)
-{
-    const int lines = (bins + 7) / 8;
-    return (lines % 2 == 0 ? lines + 1 : lines) * 8;
-}
-
-}  // namespace
 
 FastKl::BlockSpace::BlockSpace(int components)
     : weights(at(components, kBlockRows), 0.0),

@@ -1,6 +1,7 @@
 #include "factorisation/FastNmf.h"
 
 #include "factorisation/NmfFactoriser.h"
+#include "factorisation/RowLayout.h"
 #include "factorisation/SweepKernels.h"
 
 #include <algorithm>
@@ -11,18 +12,6 @@
 namespace tessavo {
 
 namespace {
-
-std::size_t at(int row, int stride)
-{
-    return static_cast<std::size_t>(row) * static_cast<std::size_t>(stride);
-}
-
-// Whole cache lines, an odd number of them, at least bins doubles.
-int rowStride(int bins)
-{
-    const int lines = (bins + 7) / 8;
-    return (lines % 2 == 0 ? lines + 1 : lines) * 8;
-}
 
 // Spins briefly, then yields, until counter reaches at least target.
 void waitFor(const std::atomic<int>& counter, int target)
