@@ -14,6 +14,8 @@
 
 #include <sndfile.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -120,6 +122,10 @@ TEST(Templates, EveryBadNameFileAndValueHasItsMessage)
         EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
     }
     EXPECT_NE(loadError({"a=/dev/zero"}, 4).find("is not a text file of numbers"), std::string::npos);
+    // A FIFO nobody writes to is empty, not a wait without end.
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    EXPECT_NE(loadError({"a=" + dir.file("fifo")}, 4).find("does not start with a 'rows columns' header"),
+              std::string::npos);
 }
 
 TEST(Templates, BadTemplatesStopTheProgramBeforeTheWorkAndWriteNothing)

@@ -53,9 +53,12 @@ class WordReader {
 public:
     explicit WordReader(const std::string& path) : path_(path)
     {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Opened without waiting: a FIFO that nobody writes to then reads as
+        // empty instead of holding the run; reads wait as usual afterwards.
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0)
             fail("Not able to read template file " + path + ": " + std::strerror(errno));
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         struct stat st {};
         if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
             ::close(fd);
