@@ -72,7 +72,6 @@ private:
     std::size_t sounds_;  // the sound outputs come first
 };
 
-
 }  // namespace
 
 int runSeparation(int argc, const char* const* argv)
@@ -90,8 +89,8 @@ int runSeparation(int argc, const char* const* argv)
     SoundInput input(s.filename);
     const SF_INFO record = input.info();
     checkWritable(record, s.filename);
-    RunShape shape{record.frames, record.channels,       s.fftsize, s.overlap, templates.rows() + s.components,
-                   threads,       s.loss,                s.mask};
+    RunShape shape{record.frames, record.channels, s.fftsize, s.overlap, templates.rows() + s.components, threads,
+                   s.loss, s.mask};
     if (input.lengthKnown())
         checkMemory(shape);
     OutputSet outputs(outputList(s, sources, OutputNames(s.filename)));
