@@ -44,7 +44,7 @@ TEST(OutputPlans, SoftOutputsAndTheResidualAddUpToV)
         plan.groups = {{0, 1}, {2}, {3}, {4}};
         plan.mode = MaskMode::soft;
         plan.power = power;
-        const Matrix d = softDenominator(w, h, plan);
+        const Matrix d = softReciprocal(w, h, plan);
         Matrix total(13, 17, 0.0);
         for (int o = 0; o <= 4; ++o)
             total += outputMagnitude(v, w, h, plan, o, d);
@@ -57,7 +57,7 @@ TEST(OutputPlans, SoftOutputsAndTheResidualAddUpToV)
     none.mode = MaskMode::soft;
     const Matrix empty(13, 0);
     const Matrix noH(0, 17);
-    EXPECT_TRUE(sameBits(outputMagnitude(v, empty, noH, none, 0, softDenominator(empty, noH, none)), v));
+    EXPECT_TRUE(sameBits(outputMagnitude(v, empty, noH, none, 0, softReciprocal(empty, noH, none)), v));
 }
 
 TEST(OutputPlans, SoftOutputsOfTheProgramAddUpToTheInput)

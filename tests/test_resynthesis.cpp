@@ -57,7 +57,7 @@ TEST(Resynthesis, MatchesThePlainStepsForEveryOutputPlanAndThreadCount)
         SCOPED_TRACE(::testing::Message() << plan.groups.size() << " outputs, "
                                           << (plan.mode == MaskMode::soft ? "soft" : "direct") << ", power "
                                           << plan.power);
-        const Matrix d = plan.mode == MaskMode::soft ? softDenominator(w, h, plan) : Matrix();
+        const Matrix d = plan.mode == MaskMode::soft ? softReciprocal(w, h, plan) : Matrix();
         const int count = 1 + static_cast<int>(plan.groups.size());
         std::vector<int> all;
         for (int o = 0; o < count; ++o)

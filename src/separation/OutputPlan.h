@@ -8,8 +8,9 @@
 // component's product alone).
 //
 // Direct reconstruction rebuilds M itself, and the residual V − W·H.
-// Soft masks rebuild mask_o × V with mask_o = M_o^P / ((Σ M^P) + ε), the
-// sum over the outputs in order; the residual is (1 − Σ mask_o) × V, so the
+// Soft masks rebuild mask_o × V with mask_o = M_o^P × r, where
+// r = 1 / ((Σ M^P) + ε) per cell is formed once for every output (the sum
+// over the outputs in order); the residual is (1 − Σ mask_o) × V, so the
 // outputs and the residual add up to V in every cell.
 
 #include <cmath>

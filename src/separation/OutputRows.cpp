@@ -12,11 +12,11 @@ OutputRows::OutputRows(const Matrix& v, const Matrix& w, const Matrix& h, const 
     if (plan.mode != MaskMode::soft)
         return;
     const int bins = h.cols();
-    denominator_ = Matrix(w.rows(), bins);
+    reciprocal_ = Matrix(w.rows(), bins);
     parallelRows(w.rows(), threads, [&](int first, int end) {
         std::vector<double> m(static_cast<std::size_t>(bins));
         for (int r = first; r < end; ++r) {
-            double* d = denominator_[r];
+            double* d = reciprocal_[r];
             for (int j = 0; j < bins; ++j)
                 d[j] = 0.0;
             for (const std::vector<int>& group : plan.groups) {
@@ -26,7 +26,7 @@ OutputRows::OutputRows(const Matrix& v, const Matrix& w, const Matrix& h, const 
                     d[j] = d[j] + m[j];
             }
             for (int j = 0; j < bins; ++j)
-                d[j] = d[j] + kMaskEpsilon;
+                d[j] = 1.0 / (d[j] + kMaskEpsilon);
         }
     });
 }
@@ -79,12 +79,12 @@ void OutputRows::row(int output, int r, double* out, double* scratch) const
             out[j] = v[j] - out[j];
         return;
     }
-    const double* d = denominator_[r];
+    const double* recip = reciprocal_[r];
     if (output > 0) {
         groupRow(plan_.groups[static_cast<std::size_t>(output - 1)], r, scratch);
         powerRow(scratch, bins);
         for (int j = 0; j < bins; ++j)
-            out[j] = (scratch[j] / d[j]) * v[j];
+            out[j] = (scratch[j] * recip[j]) * v[j];
         return;
     }
     // The residual's mask: 1 minus the outputs' masks summed in order.
@@ -94,7 +94,7 @@ void OutputRows::row(int output, int r, double* out, double* scratch) const
         groupRow(group, r, scratch);
         powerRow(scratch, bins);
         for (int j = 0; j < bins; ++j)
-            out[j] = out[j] + scratch[j] / d[j];
+            out[j] = out[j] + scratch[j] * recip[j];
     }
     for (int j = 0; j < bins; ++j)
         out[j] = (1.0 - out[j]) * v[j];

@@ -1,8 +1,9 @@
 #pragma once
 // The outputs' magnitudes one row at a time, for the fast resynthesis: the
 // same numbers as Recombination's whole matrices (outputMagnitude), without
-// forming any of them. With soft masks the denominators (Σ M^P) + ε are
-// tabulated once, a frames × bins table shared by every output.
+// forming any of them. With soft masks the reciprocals 1 / ((Σ M^P) + ε)
+// are tabulated once, a frames × bins table shared by every output, so
+// that each output's mask is a product, not a division.
 
 #include "factorisation/Matrix.h"
 #include "separation/OutputPlan.h"
@@ -36,7 +37,7 @@ private:
     const Matrix& w_;
     const Matrix& h_;
     const OutputPlan& plan_;
-    Matrix denominator_;
+    Matrix reciprocal_;
 };
 
 }  // namespace tessavo

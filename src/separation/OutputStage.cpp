@@ -15,10 +15,10 @@ void synthesisePlain(Spectra& s, const Matrix& w, const Matrix& h, const OutputP
                      const TransformSettings& t, const OutputDelivery& deliver)
 {
     Stft synthesiser(t.overlap, t.sampleRate, t.fftLength, t.fftLength, 1.0f);
-    const Matrix denominator = plan.mode == MaskMode::soft ? softDenominator(w, h, plan) : Matrix();
+    const Matrix reciprocal = plan.mode == MaskMode::soft ? softReciprocal(w, h, plan) : Matrix();
     const int outputs = 1 + static_cast<int>(plan.groups.size());
     for (int o = 0; o < outputs; ++o) {
-        const Matrix x = outputMagnitude(s.v, w, h, plan, o, denominator);
+        const Matrix x = outputMagnitude(s.v, w, h, plan, o, reciprocal);
         std::vector<SampleBuffer> signals;
         if (s.phases.size() == 1) {
             signals.push_back(synthesiser.synthesise(x, s.phases[0]));

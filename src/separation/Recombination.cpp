@@ -68,28 +68,30 @@ Matrix powerOf(Matrix m, double power)
     return m;
 }
 
-// M_o^P / d.
+// M_o^P × r.
 Matrix softMask(const Matrix& w, const Matrix& h, const std::vector<int>& group, double power,
-                const Matrix& denominator)
+                const Matrix& reciprocal)
 {
     Matrix mask = powerOf(groupMagnitude(w, h, group), power);
-    mask /= denominator;
+    mask *= reciprocal;
     return mask;
 }
 
 }  // namespace
 
-Matrix softDenominator(const Matrix& w, const Matrix& h, const OutputPlan& plan)
+Matrix softReciprocal(const Matrix& w, const Matrix& h, const OutputPlan& plan)
 {
     Matrix sum(w.rows(), h.cols(), 0.0);
     for (const std::vector<int>& group : plan.groups)
         sum += powerOf(groupMagnitude(w, h, group), plan.power);
     sum += Matrix(sum.rows(), sum.cols(), kMaskEpsilon);
-    return sum;
+    Matrix r(sum.rows(), sum.cols(), 1.0);
+    r /= sum;
+    return r;
 }
 
 Matrix outputMagnitude(const Matrix& v, const Matrix& w, const Matrix& h, const OutputPlan& plan, int output,
-                       const Matrix& denominator)
+                       const Matrix& reciprocal)
 {
     if (output < 0 || output > static_cast<int>(plan.groups.size()))
         throw std::invalid_argument("outputMagnitude: no output " + std::to_string(output));
@@ -100,10 +102,10 @@ Matrix outputMagnitude(const Matrix& v, const Matrix& w, const Matrix& h, const 
     if (output == 0) {
         Matrix masks(v.rows(), v.cols(), 0.0);
         for (const std::vector<int>& group : plan.groups)
-            masks += softMask(w, h, group, plan.power, denominator);
+            masks += softMask(w, h, group, plan.power, reciprocal);
         x = Matrix(v.rows(), v.cols(), 1.0) - masks;
     } else {
-        x = softMask(w, h, plan.groups[static_cast<std::size_t>(output - 1)], plan.power, denominator);
+        x = softMask(w, h, plan.groups[static_cast<std::size_t>(output - 1)], plan.power, reciprocal);
     }
     x *= v;
     return x;

@@ -46,12 +46,12 @@ Matrix componentMagnitude(const Matrix& w, const Matrix& h, int k);
 // The sum of W_k·H_k over the group's components from 0.0 in the group's
 // order; for a group of one, componentMagnitude itself.
 Matrix groupMagnitude(const Matrix& w, const Matrix& h, const std::vector<int>& group);
-// (Σ over the plan's outputs of M^P, from 0.0 in order) + kMaskEpsilon.
-Matrix softDenominator(const Matrix& w, const Matrix& h, const OutputPlan& plan);
+// 1 / ((Σ over the plan's outputs of M^P, from 0.0 in order) + kMaskEpsilon).
+Matrix softReciprocal(const Matrix& w, const Matrix& h, const OutputPlan& plan);
 // Output o's magnitude (0 the residual, g + 1 the plan's group g) under the
-// plan's reconstruction; soft masks need denominator = softDenominator.
+// plan's reconstruction; soft masks need reciprocal = softReciprocal.
 Matrix outputMagnitude(const Matrix& v, const Matrix& w, const Matrix& h, const OutputPlan& plan, int output,
-                       const Matrix& denominator);
+                       const Matrix& reciprocal);
 // V - W·H, signed: cells where W·H overshoots V stay negative.
 Matrix residualMagnitude(const Matrix& v, const Matrix& w, const Matrix& h);
 // sqrt(l * l + r * r) per cell.
