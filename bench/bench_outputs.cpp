@@ -1,7 +1,7 @@
 // One output's resynthesis, stereo, one minute at the default sizes, with
 // direct reconstruction and with soft masks: the cost a run pays per output.
-// The tables (phases' and stereo angle's cosines and sines, the soft masks'
-// reciprocals) are made once, outside the timing, as in a run.
+// The tables (phases' and stereo angle's cosines and sines, or the soft
+// masks' shares) are made once, outside the timing, as in a run.
 
 #include "separation/OutputPlan.h"
 #include "separation/OutputRows.h"
@@ -32,16 +32,19 @@ Matrix filled(int rows, int cols, std::uint32_t seed, double scale)
 void oneOutput(benchmark::State& state, MaskMode mode)
 {
     const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    const Matrix v = filled(kFrames, kBins, 1, 1.0);
+    Matrix v = filled(kFrames, kBins, 1, 1.0);
+    Matrix angle = filled(kFrames, kBins, 6, 1.57);
     const Matrix w = filled(kFrames, kComponents, 2, 1.0);
     const Matrix h = filled(kComponents, kBins, 3, 0.1);
     OutputPlan plan = componentPlan(kComponents);
     plan.mode = mode;
-    const OutputRows model(v, w, h, plan, threads);
+    const bool soft = mode == MaskMode::soft;
+    const OutputRows model = soft ? OutputRows(v, angle, w, h, plan, threads) : OutputRows(v, w, h, plan);
     InputPhases phases;
     phases.channels.push_back(takeTrigTable(filled(kFrames, kBins, 4, 6.28), threads));
     phases.channels.push_back(takeTrigTable(filled(kFrames, kBins, 5, 6.28), threads));
-    phases.angle = takeTrigTable(filled(kFrames, kBins, 6, 1.57), threads);
+    if (!soft)
+        phases.angle = takeTrigTable(std::move(angle), threads);
     Resynthesis resynthesis(threads, 4, 44100, 2 * kBins, 2 * kBins);
     const std::vector<int> outputs{3};
     resynthesis.synthesise(model, outputs, phases);

@@ -5,6 +5,8 @@
 #include "separation/OutputPlan.h"
 #include "separation/Recombination.h"
 
+#include <vector>
+
 #include "support/Numbers.h"
 #include "support/Program.h"
 #include "support/TestFiles.h"
@@ -25,39 +27,50 @@ TEST(OutputPlans, AGroupOfOneIsItsComponentAndLargerGroupsAddInOrder)
     const Matrix h = filledMatrix(4, 11, 2);
     OutputPlan plan;
     plan.groups = {{2}, {0, 3, 1}};
-    EXPECT_TRUE(sameBits(outputMagnitude(Matrix(), w, h, plan, 1, Matrix()), componentMagnitude(w, h, 2)));
-    const Matrix sum = outputMagnitude(Matrix(), w, h, plan, 2, Matrix());
+    EXPECT_TRUE(sameBits(directMagnitude(Matrix(), w, h, plan, 1), componentMagnitude(w, h, 2)));
+    const Matrix sum = directMagnitude(Matrix(), w, h, plan, 2);
     const Matrix c0 = componentMagnitude(w, h, 0), c3 = componentMagnitude(w, h, 3), c1 = componentMagnitude(w, h, 1);
     for (int i = 0; i < 9; ++i)
         for (int j = 0; j < 11; ++j)
             EXPECT_EQ(bits(sum[i][j]), bits(((0.0 + c0[i][j]) + c3[i][j]) + c1[i][j]));
 }
 
-TEST(OutputPlans, SoftOutputsAndTheResidualAddUpToV)
+TEST(OutputPlans, SoftOutputsAndTheResidualAddUpToEachChannel)
 {
     const Matrix v = magnitudes(13, 17, 3);
+    const Matrix theta = filledMatrix(13, 17, 7, 1.5707963267948966, 0.0);
     const Matrix w = filledMatrix(13, 5, 4);
     Matrix h = filledMatrix(5, 17, 5);
     h[4][3] = 0.0;  // with w's column 4, a cell where one output is silent
+    const Matrix channels[] = {v.clone(), splitLeft(v, theta), splitRight(v, theta)};
     for (double power : {1.0, 2.0, 3.5}) {
         OutputPlan plan;
         plan.groups = {{0, 1}, {2}, {3}, {4}};
         plan.mode = MaskMode::soft;
         plan.power = power;
-        const Matrix d = softReciprocal(w, h, plan);
-        Matrix total(13, 17, 0.0);
-        for (int o = 0; o <= 4; ++o)
-            total += outputMagnitude(v, w, h, plan, o, d);
-        for (int i = 0; i < 13; ++i)
-            for (int j = 0; j < 17; ++j)
-                EXPECT_NEAR(total[i][j], v[i][j], 4e-16 * v[i][j] + 1e-300) << power << " at " << i << ", " << j;
+        // Mono (the share of V), then stereo (left and right).
+        std::vector<Matrix> shares = softShares(v, Matrix(), w, h, plan);
+        for (Matrix& share : softShares(v, theta, w, h, plan))
+            shares.push_back(std::move(share));
+        for (std::size_t c = 0; c < shares.size(); ++c) {
+            Matrix total(13, 17, 0.0);
+            for (int o = 0; o <= 4; ++o)
+                total += softMagnitude(w, h, plan, o, shares[c]);
+            for (int i = 0; i < 13; ++i)
+                for (int j = 0; j < 17; ++j)
+                    EXPECT_NEAR(total[i][j], channels[c][i][j], 8e-16 * channels[c][i][j] + 1e-300)
+                        << power << ", channel " << c << " at " << i << ", " << j;
+        }
     }
     // With no output at all, everything is the residual's.
     OutputPlan none;
     none.mode = MaskMode::soft;
     const Matrix empty(13, 0);
     const Matrix noH(0, 17);
-    EXPECT_TRUE(sameBits(outputMagnitude(v, empty, noH, none, 0, softReciprocal(empty, noH, none)), v));
+    const Matrix residual = softMagnitude(empty, noH, none, 0, softShares(v, Matrix(), empty, noH, none)[0]);
+    for (int i = 0; i < 13; ++i)
+        for (int j = 0; j < 17; ++j)
+            EXPECT_NEAR(residual[i][j], v[i][j], 4e-16 * v[i][j]);
 }
 
 TEST(OutputPlans, SoftOutputsOfTheProgramAddUpToTheInput)

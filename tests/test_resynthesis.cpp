@@ -57,29 +57,47 @@ TEST(Resynthesis, MatchesThePlainStepsForEveryOutputPlanAndThreadCount)
         SCOPED_TRACE(::testing::Message() << plan.groups.size() << " outputs, "
                                           << (plan.mode == MaskMode::soft ? "soft" : "direct") << ", power "
                                           << plan.power);
-        const Matrix d = plan.mode == MaskMode::soft ? softReciprocal(w, h, plan) : Matrix();
+        const bool soft = plan.mode == MaskMode::soft;
         const int count = 1 + static_cast<int>(plan.groups.size());
         std::vector<int> all;
         for (int o = 0; o < count; ++o)
             all.push_back(o);
-        auto magnitudeOf = [&](int o) { return outputMagnitude(v, w, h, plan, o, d); };
+        // The plain signals: direct magnitudes split by the angle, or each
+        // channel's own soft magnitude.
+        const std::vector<Matrix> monoShares = soft ? softShares(v, Matrix(), w, h, plan) : std::vector<Matrix>();
+        const std::vector<Matrix> stereoShares = soft ? softShares(v, theta, w, h, plan) : std::vector<Matrix>();
+        auto plainMono = [&](int o) {
+            return plain.synthesise(soft ? softMagnitude(w, h, plan, o, monoShares[0]) : directMagnitude(v, w, h, plan, o),
+                                    phaseL);
+        };
+        auto plainStereo = [&](int o, int c) {
+            const Matrix& phase = c == 0 ? phaseL : phaseR;
+            if (soft)
+                return plain.synthesise(softMagnitude(w, h, plan, o, stereoShares[static_cast<std::size_t>(c)]), phase);
+            const Matrix x = directMagnitude(v, w, h, plan, o);
+            return plain.synthesise(c == 0 ? splitLeft(x, theta) : splitRight(x, theta), phase);
+        };
 
         for (int threads : {1, 2, 3}) {
             SCOPED_TRACE(::testing::Message() << threads << " threads");
             Resynthesis fast(threads, kOverlap, 8000, kFft, kFft);
-            const OutputRows model(v, w, h, plan, threads);
 
+            // Soft masks turn V (and the angle) into shares in place: copies.
+            Matrix monoV = v.clone(), noAngle;
+            const OutputRows monoModel = soft ? OutputRows(monoV, noAngle, w, h, plan, threads)
+                                              : OutputRows(v, w, h, plan);
             InputPhases mono;
             mono.channels.push_back(takeTrigTable(phaseL.clone(), threads));
-            const auto& monoSignals = fast.synthesise(model, all, mono);
+            const auto& monoSignals = fast.synthesise(monoModel, all, mono);
             for (int o = 0; o < count; ++o) {
                 ASSERT_EQ(monoSignals[static_cast<std::size_t>(o)].size(), 1u);
-                EXPECT_TRUE(sameBits(monoSignals[static_cast<std::size_t>(o)][0],
-                                     plain.synthesise(magnitudeOf(o), phaseL)))
-                    << "mono, output " << o;
+                EXPECT_TRUE(sameBits(monoSignals[static_cast<std::size_t>(o)][0], plainMono(o))) << "mono, output " << o;
             }
 
             // Stereo, first with the angle as it is, then with its table.
+            Matrix stereoV = v.clone(), stereoAngle = theta.clone();
+            const OutputRows stereoModel = soft ? OutputRows(stereoV, stereoAngle, w, h, plan, threads)
+                                                : OutputRows(v, w, h, plan);
             InputPhases stereo;
             stereo.channels.push_back(takeTrigTable(phaseL.clone(), threads));
             stereo.channels.push_back(takeTrigTable(phaseR.clone(), threads));
@@ -87,13 +105,12 @@ TEST(Resynthesis, MatchesThePlainStepsForEveryOutputPlanAndThreadCount)
             for (bool tabulated : {false, true}) {
                 if (tabulated)
                     stereo.angle = takeTrigTable(std::move(std::get<Matrix>(stereo.angle)), threads);
-                const auto& signals = fast.synthesise(model, all, stereo);
+                const auto& signals = fast.synthesise(stereoModel, all, stereo);
                 for (int o = 0; o < count; ++o) {
-                    const Matrix x = magnitudeOf(o);
                     const auto& out = signals[static_cast<std::size_t>(o)];
                     ASSERT_EQ(out.size(), 2u);
-                    EXPECT_TRUE(sameBits(out[0], plain.synthesise(splitLeft(x, theta), phaseL))) << "left " << o;
-                    EXPECT_TRUE(sameBits(out[1], plain.synthesise(splitRight(x, theta), phaseR))) << "right " << o;
+                    EXPECT_TRUE(sameBits(out[0], plainStereo(o, 0))) << "left " << o;
+                    EXPECT_TRUE(sameBits(out[1], plainStereo(o, 1))) << "right " << o;
                 }
             }
         }

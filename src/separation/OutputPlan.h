@@ -8,10 +8,12 @@
 // component's product alone).
 //
 // Direct reconstruction rebuilds M itself, and the residual V − W·H.
-// Soft masks rebuild mask_o × V with mask_o = M_o^P × r, where
-// r = 1 / ((Σ M^P) + ε) per cell is formed once for every output (the sum
-// over the outputs in order); the residual is (1 − Σ mask_o) × V, so the
-// outputs and the residual add up to V in every cell.
+// Soft masks rebuild, for each channel c, mask_o × x_c with mask_o =
+// M_o^P / ((Σ M^P) + ε) (the sum over the outputs in order), where x_c is
+// the channel's own magnitude (V, or V split by the stereo angle); it is
+// computed as M_o^P × s_c with the channel's share s_c = x_c / ((Σ M^P) + ε)
+// formed once. The residual is (1 − Σ mask_o) × x_c, that is ε × s_c, so the
+// outputs and the residual add up to the channel's spectrum in every cell.
 
 #include <cmath>
 #include <vector>

@@ -15,16 +15,22 @@ void synthesisePlain(Spectra& s, const Matrix& w, const Matrix& h, const OutputP
                      const TransformSettings& t, const OutputDelivery& deliver)
 {
     Stft synthesiser(t.overlap, t.sampleRate, t.fftLength, t.fftLength, 1.0f);
-    const Matrix reciprocal = plan.mode == MaskMode::soft ? softReciprocal(w, h, plan) : Matrix();
+    const bool soft = plan.mode == MaskMode::soft;
+    const std::vector<Matrix> shares = soft ? softShares(s.v, s.angle, w, h, plan) : std::vector<Matrix>();
     const int outputs = 1 + static_cast<int>(plan.groups.size());
     for (int o = 0; o < outputs; ++o) {
-        const Matrix x = outputMagnitude(s.v, w, h, plan, o, reciprocal);
         std::vector<SampleBuffer> signals;
-        if (s.phases.size() == 1) {
-            signals.push_back(synthesiser.synthesise(x, s.phases[0]));
+        if (soft) {
+            for (std::size_t c = 0; c < s.phases.size(); ++c)
+                signals.push_back(synthesiser.synthesise(softMagnitude(w, h, plan, o, shares[c]), s.phases[c]));
         } else {
-            signals.push_back(synthesiser.synthesise(splitLeft(x, s.angle), s.phases[0]));
-            signals.push_back(synthesiser.synthesise(splitRight(x, s.angle), s.phases[1]));
+            const Matrix x = directMagnitude(s.v, w, h, plan, o);
+            if (s.phases.size() == 1) {
+                signals.push_back(synthesiser.synthesise(x, s.phases[0]));
+            } else {
+                signals.push_back(synthesiser.synthesise(splitLeft(x, s.angle), s.phases[0]));
+                signals.push_back(synthesiser.synthesise(splitRight(x, s.angle), s.phases[1]));
+            }
         }
         deliver(o, signals);
     }
@@ -36,14 +42,15 @@ void synthesiseFast(Spectra& s, const Matrix& w, const Matrix& h, const OutputPl
                     const TransformSettings& t, int threads, const OutputDelivery& deliver)
 {
     const int channels = static_cast<int>(s.phases.size());
-    const OutputRows model(s.v, w, h, plan, threads);
+    const bool soft = plan.mode == MaskMode::soft;
+    // Soft masks turn V and the stereo angle into the channels' shares in
+    // place; direct reconstruction keeps them.
+    const OutputRows model = soft ? OutputRows(s.v, s.angle, w, h, plan, threads) : OutputRows(s.v, w, h, plan);
     InputPhases phases;
     for (Matrix& p : s.phases)
         phases.channels.push_back(takeTrigTable(std::move(p), threads));
     s.phases.clear();
-    if (channels == 2 && model.allNeedV())
-        phases.angle = takeTrigTable(std::move(s.angle), threads);
-    else
+    if (!soft)
         phases.angle = std::move(s.angle);
 
     Resynthesis resynthesis(threads, t.overlap, t.sampleRate, t.fftLength, t.fftLength);
@@ -55,7 +62,7 @@ void synthesiseFast(Spectra& s, const Matrix& w, const Matrix& h, const OutputPl
         const std::vector<std::vector<SampleBuffer>>& signals = resynthesis.synthesise(model, outputs, phases);
         for (std::size_t o = 0; o < outputs.size(); ++o)
             deliver(outputs[o], signals[o]);
-        if (first == 0 && channels == 2 && !model.allNeedV()) {
+        if (first == 0 && channels == 2 && !soft) {
             // Only the residual needs V; its memory goes to the angle's table.
             Matrix angles = std::move(std::get<Matrix>(phases.angle));
             phases.angle = takeTrigTable(std::move(angles), threads, std::move(s.v));
@@ -74,14 +81,12 @@ void synthesiseOutputs(Spectra& spectra, const Matrix& w, const Matrix& h, const
         synthesiseFast(spectra, w, h, plan, t, threads, deliver);
 }
 
-double outputStageMemory(MaskMode mode, double frames, double bins, double samples, int channels,
+double outputStageMemory(MaskMode /*mode*/, double /*frames*/, double /*bins*/, double samples, int channels,
                          const TransformSettings& t, int threads)
 {
-    // Soft masks keep V to the end, so a stereo angle's sines need a table
-    // of their own.
-    const double angleSines = mode == MaskMode::soft && channels == 2 ? frames * bins * 8.0 : 0.0;
-    return OutputRows::memoryBytes(mode, frames, bins) + angleSines +
-           Resynthesis::memoryBytes(samples, channels, t.fftLength, threads);
+    // Either reconstruction works in the input's own tables: soft masks
+    // turn V and the angle into the channels' shares in place.
+    return Resynthesis::memoryBytes(samples, channels, t.fftLength, threads);
 }
 
 }  // namespace tessavo

@@ -68,46 +68,47 @@ Matrix powerOf(Matrix m, double power)
     return m;
 }
 
-// M_o^P × r.
-Matrix softMask(const Matrix& w, const Matrix& h, const std::vector<int>& group, double power,
-                const Matrix& reciprocal)
+void requireOutput(const OutputPlan& plan, int output, const char* operation)
 {
-    Matrix mask = powerOf(groupMagnitude(w, h, group), power);
-    mask *= reciprocal;
-    return mask;
+    if (output < 0 || output > static_cast<int>(plan.groups.size()))
+        throw std::invalid_argument(std::string(operation) + ": no output " + std::to_string(output));
 }
 
 }  // namespace
 
-Matrix softReciprocal(const Matrix& w, const Matrix& h, const OutputPlan& plan)
+Matrix directMagnitude(const Matrix& v, const Matrix& w, const Matrix& h, const OutputPlan& plan, int output)
+{
+    requireOutput(plan, output, "directMagnitude");
+    return output == 0 ? residualMagnitude(v, w, h)
+                       : groupMagnitude(w, h, plan.groups[static_cast<std::size_t>(output - 1)]);
+}
+
+std::vector<Matrix> softShares(const Matrix& v, const Matrix& theta, const Matrix& w, const Matrix& h,
+                               const OutputPlan& plan)
 {
     Matrix sum(w.rows(), h.cols(), 0.0);
     for (const std::vector<int>& group : plan.groups)
         sum += powerOf(groupMagnitude(w, h, group), plan.power);
     sum += Matrix(sum.rows(), sum.cols(), kMaskEpsilon);
-    Matrix r(sum.rows(), sum.cols(), 1.0);
-    r /= sum;
-    return r;
+    std::vector<Matrix> shares;
+    if (theta.size() == 0) {
+        shares.push_back(v.clone());
+    } else {
+        shares.push_back(splitLeft(v, theta));
+        shares.push_back(splitRight(v, theta));
+    }
+    for (Matrix& share : shares)
+        share /= sum;
+    return shares;
 }
 
-Matrix outputMagnitude(const Matrix& v, const Matrix& w, const Matrix& h, const OutputPlan& plan, int output,
-                       const Matrix& reciprocal)
+Matrix softMagnitude(const Matrix& w, const Matrix& h, const OutputPlan& plan, int output, const Matrix& share)
 {
-    if (output < 0 || output > static_cast<int>(plan.groups.size()))
-        throw std::invalid_argument("outputMagnitude: no output " + std::to_string(output));
-    if (plan.mode == MaskMode::direct)
-        return output == 0 ? residualMagnitude(v, w, h)
-                           : groupMagnitude(w, h, plan.groups[static_cast<std::size_t>(output - 1)]);
-    Matrix x;
-    if (output == 0) {
-        Matrix masks(v.rows(), v.cols(), 0.0);
-        for (const std::vector<int>& group : plan.groups)
-            masks += softMask(w, h, group, plan.power, reciprocal);
-        x = Matrix(v.rows(), v.cols(), 1.0) - masks;
-    } else {
-        x = softMask(w, h, plan.groups[static_cast<std::size_t>(output - 1)], plan.power, reciprocal);
-    }
-    x *= v;
+    requireOutput(plan, output, "softMagnitude");
+    Matrix x = output == 0 ? Matrix(share.rows(), share.cols(), kMaskEpsilon)
+                           : powerOf(groupMagnitude(w, h, plan.groups[static_cast<std::size_t>(output - 1)]),
+                                     plan.power);
+    x *= share;
     return x;
 }
 

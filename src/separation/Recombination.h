@@ -46,12 +46,17 @@ Matrix componentMagnitude(const Matrix& w, const Matrix& h, int k);
 // The sum of W_k·H_k over the group's components from 0.0 in the group's
 // order; for a group of one, componentMagnitude itself.
 Matrix groupMagnitude(const Matrix& w, const Matrix& h, const std::vector<int>& group);
-// 1 / ((Σ over the plan's outputs of M^P, from 0.0 in order) + kMaskEpsilon).
-Matrix softReciprocal(const Matrix& w, const Matrix& h, const OutputPlan& plan);
-// Output o's magnitude (0 the residual, g + 1 the plan's group g) under the
-// plan's reconstruction; soft masks need reciprocal = softReciprocal.
-Matrix outputMagnitude(const Matrix& v, const Matrix& w, const Matrix& h, const OutputPlan& plan, int output,
-                       const Matrix& reciprocal);
+// Output o's magnitude (0 the residual V − W·H, g + 1 the plan's group g)
+// under direct reconstruction.
+Matrix directMagnitude(const Matrix& v, const Matrix& w, const Matrix& h, const OutputPlan& plan, int output);
+// Each channel's share for soft masks: its magnitude (V for mono; V split by
+// theta, left then right, for stereo: theta empty for mono) divided by
+// (Σ over the plan's outputs of M^P, from 0.0 in order) + kMaskEpsilon.
+std::vector<Matrix> softShares(const Matrix& v, const Matrix& theta, const Matrix& w, const Matrix& h,
+                               const OutputPlan& plan);
+// Output o's magnitude for the channel of share under soft masks: M_o^P ×
+// share, the residual (o = 0) kMaskEpsilon × share.
+Matrix softMagnitude(const Matrix& w, const Matrix& h, const OutputPlan& plan, int output, const Matrix& share);
 // V - W·H, signed: cells where W·H overshoots V stay negative.
 Matrix residualMagnitude(const Matrix& v, const Matrix& w, const Matrix& h);
 // sqrt(l * l + r * r) per cell.

@@ -61,8 +61,8 @@ void synthesiseChannel(Stft& stft, const OutputRows& model, int output, const In
 
     stft.synthesiseInto(result, phase.cos.rows(), [&](int r, float* spectrum) {
         double* m = row.data();
-        model.row(output, r, m, scratch.data());
-        if (stereo) {
+        model.row(output, r, channel, m, scratch.data());
+        if (stereo && !model.perChannel()) {
             if (table) {
                 const double* share = channel == 0 ? table->cos[r] : table->sin[r];
                 for (int j = 0; j < bins; ++j)
