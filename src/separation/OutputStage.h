@@ -20,9 +20,10 @@ namespace tessavo {
 using OutputDelivery = std::function<void(int index, const std::vector<SampleBuffer>& channels)>;
 
 // Rebuilds the outputs of w and h from spectra, which the step uses up (the
-// fast engine turns the phases into their cosines and sines in place, and
-// with direct reconstruction gives V's memory to the stereo angle's table
-// once the residual is done).
+// fast engine turns the phases into their cosines and sines in place; with
+// direct reconstruction it gives V's memory to the stereo angle's table once
+// the residual is done, with soft masks it turns V and the angle into the
+// channels' shares).
 void synthesiseOutputs(Spectra& spectra, const Matrix& w, const Matrix& h, const OutputPlan& plan,
                        const TransformSettings& t, Engine engine, int threads, const OutputDelivery& deliver);
 
