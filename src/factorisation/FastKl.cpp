@@ -55,7 +55,7 @@ FastKl::FastKl(const Matrix& v, const Matrix& w, const Matrix& h, int fixedRows,
 
 FastKl::~FastKl() = default;
 
-double FastKl::memoryBytes(double frames, double bins, double components, int /*threads*/)
+double FastKl::memoryBytes(double frames, double bins, double components)
 {
     // Three generations of W and H, Hᵀ, two padded K × B tables, row sums.
     return (3.0 * frames * components + 6.0 * components * (bins + 16.0) + frames + 8.0) * 8.0;

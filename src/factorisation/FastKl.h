@@ -46,7 +46,7 @@ public:
     Matrix measuredH() const override { return previousH_.clone(); }
 
     // Bytes this engine holds for frames × bins and components, besides V.
-    static double memoryBytes(double frames, double bins, double components, int threads);
+    static double memoryBytes(double frames, double bins, double components);
 
 private:
     struct BlockSpace {

@@ -36,9 +36,9 @@ std::unique_ptr<Factoriser> makeFactoriser(Engine engine, Loss loss, const Matri
                           " bins: too many components\n");
 }
 
-double factorisationMemory(Loss loss, double frames, double bins, double components, int threads)
+double factorisationMemory(Loss loss, double frames, double bins, double components)
 {
-    const double engine = loss == Loss::kl ? FastKl::memoryBytes(frames, bins, components, threads)
+    const double engine = loss == Loss::kl ? FastKl::memoryBytes(frames, bins, components)
                                            : FastNmf::memoryBytes(frames, bins, components);
     return engine + (frames * components + components * bins) * 8.0;
 }

@@ -33,7 +33,7 @@ std::unique_ptr<Factoriser> makeFactoriser(Engine engine, Loss loss, const Matri
                                            int components, RandomStream& random, int threads);
 
 // Bytes the fast engine for the loss and its start hold besides V.
-double factorisationMemory(Loss loss, double frames, double bins, double components, int threads);
+double factorisationMemory(Loss loss, double frames, double bins, double components);
 
 // The initial update pair, then passes until the objective changes by less
 // than criteria (strictly, on the absolute change; a NaN change never

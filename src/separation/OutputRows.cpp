@@ -88,7 +88,7 @@ void OutputRows::powerRow(double* m, int bins) const
         m[j] = maskPowerOf(m[j], plan_->power);
 }
 
-void OutputRows::row(int output, int r, int channel, double* out, double* /*scratch*/) const
+void OutputRows::row(int output, int r, int channel, double* out) const
 {
     const int bins = h_->cols();
     if (perChannel()) {

@@ -32,9 +32,8 @@ public:
     // one to split by the stereo angle.
     bool perChannel() const { return !shares_.empty(); }
 
-    // Row r of output o for channel c into out (bins values); scratch holds
-    // bins values.
-    void row(int output, int r, int channel, double* out, double* scratch) const;
+    // Row r of output o for channel c into out (bins values).
+    void row(int output, int r, int channel, double* out) const;
 
     int bins() const { return h_->cols(); }
 

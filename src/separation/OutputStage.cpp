@@ -81,8 +81,7 @@ void synthesiseOutputs(Spectra& spectra, const Matrix& w, const Matrix& h, const
         synthesiseFast(spectra, w, h, plan, t, threads, deliver);
 }
 
-double outputStageMemory(MaskMode /*mode*/, double /*frames*/, double /*bins*/, double samples, int channels,
-                         const TransformSettings& t, int threads)
+double outputStageMemory(double samples, int channels, const TransformSettings& t, int threads)
 {
     // Either reconstruction works in the input's own tables: soft masks
     // turn V and the angle into the channels' shares in place.

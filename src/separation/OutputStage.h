@@ -28,7 +28,6 @@ void synthesiseOutputs(Spectra& spectra, const Matrix& w, const Matrix& h, const
                        const TransformSettings& t, Engine engine, int threads, const OutputDelivery& deliver);
 
 // Bytes the fast output step holds besides the spectra and the factors.
-double outputStageMemory(MaskMode mode, double frames, double bins, double samples, int channels,
-                         const TransformSettings& t, int threads);
+double outputStageMemory(double samples, int channels, const TransformSettings& t, int threads);
 
 }  // namespace tessavo

@@ -57,11 +57,11 @@ void synthesiseChannel(Stft& stft, const OutputRows& model, int output, const In
     const int bins = model.bins();
     const int half = stft.fftLength() / 2;
     const double gain = stft.synthesisGain();
-    std::vector<double> row(static_cast<std::size_t>(bins)), scratch(row.size());
+    std::vector<double> row(static_cast<std::size_t>(bins));
 
     stft.synthesiseInto(result, phase.cos.rows(), [&](int r, float* spectrum) {
         double* m = row.data();
-        model.row(output, r, channel, m, scratch.data());
+        model.row(output, r, channel, m);
         if (stereo && !model.perChannel()) {
             if (table) {
                 const double* share = channel == 0 ? table->cos[r] : table->sin[r];

@@ -31,10 +31,10 @@ MemoryNeed separationMemory(const RunShape& s)
     // Writing: V and a cosine and sine table per channel (and for the
     // angle), the final W and H, and what the output step adds.
     const double tables = 3.0 * s.channels * cells;
-    const double outputs = outputStageMemory(s.mask, rows, bins, rows * hop, s.channels, t, s.threads);
+    const double outputs = outputStageMemory(rows * hop, s.channels, t, s.threads);
     const auto peak = [&](double k) {
         const double factors = (rows * k + k * bins) * 8.0;
-        return kFixedBytes + std::max({analysing, spectra + factorisationMemory(s.loss, rows, bins, k, s.threads),
+        return kFixedBytes + std::max({analysing, spectra + factorisationMemory(s.loss, rows, bins, k),
                                        tables + factors + outputs});
     };
     return MemoryNeed{peak(0), peak(s.components)};
