@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <limits>
 #include <map>
 #include <sched.h>
@@ -457,11 +458,12 @@ TEST(BadInput, FullDiskLeavesEveryEarlierFileAsItWas)
         std::string message;  // the whole first line
     };
     const Case cases[] = {
-        // The residual and component 0 fit; component 1 lacks two blocks.
+        // The sounds are written together, block by block, so which of them
+        // meets the full disk first is not fixed: the message names one.
         {"room for two outputs, not three", withOptions({"small/x.wav", "3", "-s"}),
-         [](std::uint64_t one) { return 3 * one - 2; }, "Not able to write output file small/x-1.wav\n"},
+         [](std::uint64_t one) { return 3 * one - 2; }, ""},
         {"no room for the first output", withOptions({"small/x.wav", "3", "-s"}), [](std::uint64_t one) { return one - 1; },
-         "Not able to write output file small/x-residual.wav\n"},
+         ""},
         {"no room at all, matrix text first", withOptions({"small/x.wav", "3", "-s", "-m"}), [](std::uint64_t) { return 0; },
          "Not able to write output file small/x.wav-W.txt\n"},
     };
@@ -487,7 +489,15 @@ TEST(BadInput, FullDiskLeavesEveryEarlierFileAsItWas)
         const RunResult r = runTessavo(c.args, dir.path());
         EXPECT_FALSE(r.signalled) << c.what;
         EXPECT_EQ(r.status, 1) << c.what;
-        EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1), c.message) << c.what << ": " << r.out;
+        const std::string first = r.out.substr(0, r.out.find('\n') + 1);
+        if (!c.message.empty()) {
+            EXPECT_EQ(first, c.message) << c.what << ": " << r.out;
+        } else {
+            EXPECT_TRUE(std::regex_match(first, std::regex("Not able to (write|open) output file "
+                                                           "small/x-(residual|0|1|2)\\.wav\n")))
+                << c.what << ": " << first;
+            EXPECT_NE(r.out.find("No space left on device"), std::string::npos) << c.what << ": " << r.out;
+        }
 
         const Snapshot after = snapshot(small);
         EXPECT_EQ(names(after), names(before)) << c.what;

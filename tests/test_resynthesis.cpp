@@ -3,12 +3,14 @@
 
 #include "separation/Resynthesis.h"
 #include "separation/Recombination.h"
+#include "spectral/OverlapAdd.h"
 
 #include "support/Numbers.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <stdexcept>
@@ -42,9 +44,60 @@ std::vector<OutputPlan> everyKindOfPlan(int k)
 
 }  // namespace
 
+namespace {
+
+// Gathers a stream's samples, and how they arrived.
+class Gathered : public SignalStream {
+public:
+    explicit Gathered(int channels) : signals(static_cast<std::size_t>(channels)) {}
+    void write(const float* const* channels, int frames) override
+    {
+        EXPECT_FALSE(finished) << "written after finish";
+        for (std::size_t c = 0; c < signals.size(); ++c)
+            signals[c].insert(signals[c].end(), channels[c], channels[c] + frames);
+        ++writes;
+    }
+    void finish() override { finished = true; }
+
+    std::vector<std::vector<float>> signals;
+    int writes = 0;
+    bool finished = false;
+};
+
+bool sameSamples(const std::vector<float>& streamed, const SampleBuffer& whole)
+{
+    if (streamed.size() != static_cast<std::size_t>(whole.length()))
+        return false;
+    for (int i = 0; i < whole.length(); ++i)
+        if (bits(streamed[static_cast<std::size_t>(i)]) != bits(whole[i]))
+            return false;
+    return true;
+}
+
+// Every output of model through the fast resynthesis, atOnce at a time.
+std::vector<Gathered> streamAll(Resynthesis& fast, const OutputRows& model, const InputPhases& phases, int atOnce)
+{
+    const int channels = static_cast<int>(phases.channels.size());
+    std::vector<Gathered> out(static_cast<std::size_t>(model.count()), Gathered(channels));
+    for (int first = 0; first < model.count(); first += atOnce) {
+        std::vector<int> outputs;
+        std::vector<SignalStream*> streams;
+        for (int o = first; o < std::min(model.count(), first + atOnce); ++o) {
+            outputs.push_back(o);
+            streams.push_back(&out[static_cast<std::size_t>(o)]);
+        }
+        fast.synthesise(model, outputs, phases, streams);
+    }
+    return out;
+}
+
+}  // namespace
+
+// Frames enough for several blocks and a part block; outputs one, two and
+// all at once; one to three threads.
 TEST(Resynthesis, MatchesThePlainStepsForEveryOutputPlanAndThreadCount)
 {
-    const int frames = 23, bins = kFft / 2, k = 3;
+    const int frames = 45, bins = kFft / 2, k = 3;
     const Matrix v = filledMatrix(frames, bins, 1, 2.0, 0.0);
     const Matrix w = filledMatrix(frames, k, 2, 1.5, 0.0);
     const Matrix h = filledMatrix(k, bins, 3, 1.0, 0.0);
@@ -59,9 +112,6 @@ TEST(Resynthesis, MatchesThePlainStepsForEveryOutputPlanAndThreadCount)
                                           << plan.power);
         const bool soft = plan.mode == MaskMode::soft;
         const int count = 1 + static_cast<int>(plan.groups.size());
-        std::vector<int> all;
-        for (int o = 0; o < count; ++o)
-            all.push_back(o);
         // The plain signals: direct magnitudes split by the angle, or each
         // channel's own soft magnitude.
         const std::vector<Matrix> monoShares = soft ? softShares(v, Matrix(), w, h, plan) : std::vector<Matrix>();
@@ -79,68 +129,77 @@ TEST(Resynthesis, MatchesThePlainStepsForEveryOutputPlanAndThreadCount)
         };
 
         for (int threads : {1, 2, 3}) {
-            SCOPED_TRACE(::testing::Message() << threads << " threads");
-            Resynthesis fast(threads, kOverlap, 8000, kFft, kFft);
+            for (int atOnce : {1, 2, count}) {
+                SCOPED_TRACE(::testing::Message() << threads << " threads, " << atOnce << " at once");
+                Resynthesis fast(threads, kOverlap, 8000, kFft, kFft);
 
-            // Soft masks turn V (and the angle) into shares in place: copies.
-            Matrix monoV = v.clone(), noAngle;
-            const OutputRows monoModel = soft ? OutputRows(monoV, noAngle, w, h, plan, threads)
-                                              : OutputRows(v, w, h, plan);
-            InputPhases mono;
-            mono.channels.push_back(takeTrigTable(phaseL.clone(), threads));
-            const auto& monoSignals = fast.synthesise(monoModel, all, mono);
-            for (int o = 0; o < count; ++o) {
-                ASSERT_EQ(monoSignals[static_cast<std::size_t>(o)].size(), 1u);
-                EXPECT_TRUE(sameBits(monoSignals[static_cast<std::size_t>(o)][0], plainMono(o))) << "mono, output " << o;
-            }
-
-            // Stereo, first with the angle as it is, then with its table.
-            Matrix stereoV = v.clone(), stereoAngle = theta.clone();
-            const OutputRows stereoModel = soft ? OutputRows(stereoV, stereoAngle, w, h, plan, threads)
-                                                : OutputRows(v, w, h, plan);
-            InputPhases stereo;
-            stereo.channels.push_back(takeTrigTable(phaseL.clone(), threads));
-            stereo.channels.push_back(takeTrigTable(phaseR.clone(), threads));
-            stereo.angle = theta.clone();
-            for (bool tabulated : {false, true}) {
-                if (tabulated)
-                    stereo.angle = takeTrigTable(std::move(std::get<Matrix>(stereo.angle)), threads);
-                const auto& signals = fast.synthesise(stereoModel, all, stereo);
+                // Soft masks turn V (and the angle) into shares in place: copies.
+                Matrix monoV = v.clone(), noAngle;
+                const OutputRows monoModel = soft ? OutputRows(monoV, noAngle, w, h, plan, threads)
+                                                  : OutputRows(v, w, h, plan);
+                InputPhases mono;
+                mono.channels.push_back(&phaseL);
+                const std::vector<Gathered> monoSignals = streamAll(fast, monoModel, mono, atOnce);
                 for (int o = 0; o < count; ++o) {
-                    const auto& out = signals[static_cast<std::size_t>(o)];
-                    ASSERT_EQ(out.size(), 2u);
-                    EXPECT_TRUE(sameBits(out[0], plainStereo(o, 0))) << "left " << o;
-                    EXPECT_TRUE(sameBits(out[1], plainStereo(o, 1))) << "right " << o;
+                    const Gathered& out = monoSignals[static_cast<std::size_t>(o)];
+                    EXPECT_TRUE(out.finished);
+                    EXPECT_GT(out.writes, 1) << "output " << o << " came in one piece";
+                    EXPECT_TRUE(sameSamples(out.signals[0], plainMono(o))) << "mono, output " << o;
+                }
+
+                Matrix stereoV = v.clone(), stereoAngle = theta.clone();
+                const OutputRows stereoModel = soft ? OutputRows(stereoV, stereoAngle, w, h, plan, threads)
+                                                    : OutputRows(v, w, h, plan);
+                InputPhases stereo;
+                stereo.channels = {&phaseL, &phaseR};
+                stereo.angle = soft ? nullptr : &theta;
+                const std::vector<Gathered> signals = streamAll(fast, stereoModel, stereo, atOnce);
+                for (int o = 0; o < count; ++o) {
+                    const Gathered& out = signals[static_cast<std::size_t>(o)];
+                    EXPECT_TRUE(sameSamples(out.signals[0], plainStereo(o, 0))) << "left " << o;
+                    EXPECT_TRUE(sameSamples(out.signals[1], plainStereo(o, 1))) << "right " << o;
                 }
             }
         }
     }
 }
 
-TEST(Resynthesis, TablesHoldTheLibraryCosineAndSine)
+// The streamed overlap-add against adding every frame into a whole buffer,
+// for hops shorter than, equal to and longer than the frame, and totals that
+// end inside, at and after the frames.
+TEST(Resynthesis, OverlapAddGivesTheWholeBuffersSamplesInOrder)
 {
-    Matrix angles = filledMatrix(5, 7, 9, 20.0, -10.0);
-    const Matrix original = angles.clone();
-    const double* storage = angles.data();
-    const TrigTable t = takeTrigTable(std::move(angles), 2);
-    EXPECT_EQ(t.cos.data(), storage);  // the angles' storage now holds the cosines
-    for (int i = 0; i < 5; ++i)
-        for (int j = 0; j < 7; ++j) {
-            EXPECT_EQ(bits(t.cos[i][j]), bits(std::cos(original[i][j])));
-            EXPECT_EQ(bits(t.sin[i][j]), bits(std::sin(original[i][j])));
+    struct Case {
+        int length, hop, frames, total;
+    };
+    for (const Case& k : {Case{8, 2, 9, 30}, Case{8, 8, 4, 32}, Case{5, 7, 4, 40}, Case{6, 3, 5, 18},
+                          Case{4, 1, 0, 3}, Case{8, 4, 1, 9}}) {
+        SCOPED_TRACE(::testing::Message() << "length " << k.length << ", hop " << k.hop << ", frames " << k.frames
+                                          << ", total " << k.total);
+        std::vector<std::vector<float>> frames;
+        std::vector<float> whole(static_cast<std::size_t>(k.total), 0.0f);
+        for (int e = 0; e < k.frames; ++e) {
+            std::vector<float> f(static_cast<std::size_t>(k.length));
+            for (int i = 0; i < k.length; ++i) {
+                f[static_cast<std::size_t>(i)] = 0.1f * static_cast<float>((e * 7 + i * 3) % 11) - 0.45f;
+                whole[static_cast<std::size_t>(e * k.hop + i)] += f[static_cast<std::size_t>(i)];
+            }
+            frames.push_back(f);
         }
-}
-
-TEST(Resynthesis, ASpareMatrixIsReusedOnlyWhenItFits)
-{
-    Matrix spare(5, 7);
-    const double* storage = spare.data();
-    const TrigTable reused = takeTrigTable(filledMatrix(5, 7, 1), 1, std::move(spare));
-    EXPECT_EQ(reused.sin.data(), storage);
-    EXPECT_THROW(takeTrigTable(filledMatrix(5, 7, 1), 1, Matrix(7, 5)), std::invalid_argument);
-    Matrix shared(5, 7);
-    Matrix other = shared.share();
-    EXPECT_THROW(takeTrigTable(filledMatrix(5, 7, 1), 1, std::move(shared)), std::invalid_argument);
+        OverlapAdd add(k.length, k.hop, k.total);
+        std::vector<float> streamed, out(64);
+        for (const std::vector<float>& f : frames) {
+            const int n = add.add(f.data(), out.data());
+            EXPECT_EQ(n, k.hop);
+            streamed.insert(streamed.end(), out.begin(), out.begin() + n);
+        }
+        for (int n = add.drain(out.data(), 3); n > 0; n = add.drain(out.data(), 3))
+            streamed.insert(streamed.end(), out.begin(), out.begin() + n);
+        EXPECT_EQ(add.given(), k.total);
+        ASSERT_EQ(streamed.size(), whole.size());
+        for (std::size_t i = 0; i < whole.size(); ++i)
+            EXPECT_EQ(bits(streamed[i]), bits(whole[i])) << "sample " << i;
+    }
 }
 
 TEST(Resynthesis, FoldingStereoInPlaceGivesTheSameMagnitudeAndAngle)

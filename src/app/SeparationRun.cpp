@@ -14,7 +14,10 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <memory>
 #include <thread>
+
+#include <sys/resource.h>
 
 namespace tessavo {
 
@@ -45,6 +48,20 @@ std::vector<std::string> outputList(const Settings& s, const std::vector<NamedTe
     return list;
 }
 
+// One output sound, written as the resynthesis completes its samples.
+class FileStream : public SignalStream {
+public:
+    FileStream(PendingFile& file, const SF_INFO& record, int channels, int frames)
+        : writer_(file, record, channels, frames)
+    {
+    }
+    void write(const float* const* channels, int frames) override { writer_.write(channels, frames); }
+    void finish() override { writer_.finish(); }
+
+private:
+    SoundWriter writer_;
+};
+
 // Writes what the separation delivers into the run's output files, each
 // under its temporary name.
 class FileSink : public SeparationSink {
@@ -60,9 +77,18 @@ public:
         writeMatrix(outputs_[sounds_], w, settings_.precision);
         writeMatrix(outputs_[sounds_ + 1], h, settings_.precision);
     }
-    void output(int index, const std::vector<SampleBuffer>& channels) override
+    std::unique_ptr<SignalStream> openOutput(int index, int channels, int frames) override
     {
-        writeSound(outputs_[static_cast<std::size_t>(index)], record_, channels);
+        return std::make_unique<FileStream>(outputs_[static_cast<std::size_t>(index)], record_, channels, frames);
+    }
+    // Every open output holds a descriptor: stay well inside the limit.
+    int outputsAtOnce() const override
+    {
+        rlimit files{};
+        if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY)
+            return kOutputsAtOnce;
+        const auto spare = static_cast<long long>(files.rlim_cur) - 16;
+        return static_cast<int>(std::clamp<long long>(spare, 1, kOutputsAtOnce));
     }
 
 private:

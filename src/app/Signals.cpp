@@ -2,6 +2,7 @@
 
 #include "app/PendingFile.h"
 
+#include <atomic>
 #include <csignal>
 #include <cerrno>
 #include <unistd.h>
@@ -24,6 +25,14 @@ sigset_t terminatingSet()
 
 extern "C" void onTerminatingSignal(int signalNumber)
 {
+    // Several threads may be sent signals at once (two writers passing the
+    // file size limit): the first cleans up and ends the process, the others
+    // wait for that.
+    static std::atomic<bool> handling{false};
+    static_assert(std::atomic<bool>::is_always_lock_free, "the handler needs a lock-free flag");
+    if (handling.exchange(true))
+        for (;;)
+            pause();
     const int savedErrno = errno;
     removePendingFiles();
     if (signalNumber == SIGXFSZ) {

@@ -243,50 +243,74 @@ void checkWritable(const SF_INFO& record, const std::string& filename)
         throw RunError(failure + sf_strerror(nullptr));
 }
 
-void writeSound(PendingFile& file, const SF_INFO& record, const std::vector<SampleBuffer>& channels)
+SoundWriter::SoundWriter(PendingFile& file, const SF_INFO& record, int channels, int frames)
+    : file_(file), info_(record), failure_("Not able to write output file " + file.finalName() + "\n")
 {
-    SF_INFO info = record;
-    const int n = channels.empty() ? 0 : channels[0].length();
-    info.channels = static_cast<int>(channels.size());
-    info.frames = n;
-    const std::string failure = "Not able to write output file " + file.finalName() + "\n";
-
-    file.open();
-    SoundHandle out(sf_open_fd(file.descriptor(), SFM_WRITE, &info, SF_FALSE));
-    if (!out.get())
-        throw RunError("Not able to open output file " + file.finalName() + "\n" + sf_strerror(nullptr));
-    sf_command(out.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    info_.channels = channels;
+    info_.frames = frames;
+    file_.open();
+    handle_ = sf_open_fd(file_.descriptor(), SFM_WRITE, &info_, SF_FALSE);
+    if (!handle_)
+        throw RunError("Not able to open output file " + file_.finalName() + "\n" + sf_strerror(nullptr));
+    sf_command(handle_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     // The float formats' peak chunk carries the time of writing; without it
     // the same input and options give the same bytes on every run.
-    sf_command(out.get(), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+    sf_command(handle_, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+    top_ = largestSample(info_.format);
+    clip_ = top_ != std::numeric_limits<float>::infinity();
+    if (channels > 1 || clip_)
+        block_.resize(static_cast<std::size_t>(kBlockFrames) * channels);
+}
 
-    const float top = largestSample(info.format);
-    const bool clip = top != std::numeric_limits<float>::infinity();
-    const bool direct = info.channels == 1 && !clip;
-    std::vector<float> block(direct ? 0 : static_cast<std::size_t>(kBlockFrames) * info.channels);
-    for (int pos = 0; pos < n; pos += kBlockFrames) {
-        const int m = std::min(kBlockFrames, n - pos);
-        const float* samples = channels[0].data() + pos;
-        if (!direct) {
-            for (int c = 0; c < info.channels; ++c) {
-                const float* from = channels[static_cast<std::size_t>(c)].data() + pos;
+SoundWriter::~SoundWriter()
+{
+    if (handle_)
+        sf_close(handle_);
+}
+
+void SoundWriter::write(const float* const* channels, int frames)
+{
+    const int width = info_.channels;
+    for (int pos = 0; pos < frames; pos += kBlockFrames) {
+        const int m = std::min(kBlockFrames, frames - pos);
+        const float* samples = channels[0] + pos;
+        if (!block_.empty()) {
+            for (int c = 0; c < width; ++c) {
+                const float* from = channels[c] + pos;
                 for (int i = 0; i < m; ++i) {
                     const float v = from[i];
-                    block[static_cast<std::size_t>(i * info.channels + c)] = clip ? std::clamp(v, -1.0f, top) : v;
+                    block_[static_cast<std::size_t>(i * width + c)] = clip_ ? std::clamp(v, -1.0f, top_) : v;
                 }
             }
-            samples = block.data();
+            samples = block_.data();
         }
-        if (sf_writef_float(out.get(), samples, m) != m) {
-            const std::string reason = sf_strerror(out.get());
-            throw RunError(failure + reason);
+        if (sf_writef_float(handle_, samples, m) != m) {
+            const std::string reason = sf_strerror(handle_);
+            throw RunError(failure_ + reason);
         }
     }
-    if (out.close() != 0)
-        throw RunError(failure + sf_strerror(nullptr));
-    if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG && !fixOggSerial(file.descriptor(), file.finalName()))
-        throw RunError(failure + "its Ogg pages could not be read back");
-    file.finish();
+}
+
+void SoundWriter::finish()
+{
+    SNDFILE* handle = handle_;
+    handle_ = nullptr;
+    if (sf_close(handle) != 0)
+        throw RunError(failure_ + sf_strerror(nullptr));
+    if ((info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG && !fixOggSerial(file_.descriptor(), file_.finalName()))
+        throw RunError(failure_ + "its Ogg pages could not be read back");
+    file_.finish();
+}
+
+void writeSound(PendingFile& file, const SF_INFO& record, const std::vector<SampleBuffer>& channels)
+{
+    const int n = channels.empty() ? 0 : channels[0].length();
+    SoundWriter writer(file, record, static_cast<int>(channels.size()), n);
+    std::vector<const float*> signals;
+    for (const SampleBuffer& c : channels)
+        signals.push_back(c.data());
+    writer.write(signals.data(), n);
+    writer.finish();
 }
 
 void writeSoundFile(const std::string& name, const SF_INFO& record, const std::vector<SampleBuffer>& channels)

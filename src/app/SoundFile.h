@@ -65,6 +65,35 @@ InputSound readSoundFile(const std::string& filename);
 // second file beside the sound.
 void checkWritable(const SF_INFO& record, const std::string& filename);
 
+// One output sound, written block by block as its samples come: one
+// channel (mono) or two (stereo, interleaved left first), in the record's
+// format and sample rate. Samples beyond +-1.0 are clipped unless the
+// encoding stores floats. Throws RunError ("Not able to write output file "
+// + the final name, and the reason) on any failure; the caller commits the
+// file after finish().
+class SoundWriter {
+public:
+    // Opens file for channels channels of frames samples.
+    SoundWriter(PendingFile& file, const SF_INFO& record, int channels, int frames);
+    ~SoundWriter();
+    SoundWriter(const SoundWriter&) = delete;
+    SoundWriter& operator=(const SoundWriter&) = delete;
+
+    // The next frames samples of each channel.
+    void write(const float* const* channels, int frames);
+    // Closes the file once every sample is written.
+    void finish();
+
+private:
+    PendingFile& file_;
+    SF_INFO info_;
+    std::string failure_;
+    SNDFILE* handle_ = nullptr;
+    float top_ = 0.0f;
+    bool clip_ = false;
+    std::vector<float> block_;  // interleaved or clipped samples
+};
+
 // Writes one channel (mono) or two (stereo, interleaved left first) into
 // file, in the record's format and sample rate, and closes it; the caller
 // commits it. Samples beyond +-1.0 are clipped unless the encoding stores

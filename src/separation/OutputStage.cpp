@@ -11,8 +11,12 @@ namespace tessavo {
 
 namespace {
 
+// Bytes the sound library may hold for each output file open at once.
+constexpr double kStreamBytes = 1 << 20;
+
+// Each output formed whole, then handed over in one piece.
 void synthesisePlain(Spectra& s, const Matrix& w, const Matrix& h, const OutputPlan& plan,
-                     const TransformSettings& t, const OutputDelivery& deliver)
+                     const TransformSettings& t, const OutputOpener& open)
 {
     Stft synthesiser(t.overlap, t.sampleRate, t.fftLength, t.fftLength, 1.0f);
     const bool soft = plan.mode == MaskMode::soft;
@@ -32,14 +36,18 @@ void synthesisePlain(Spectra& s, const Matrix& w, const Matrix& h, const OutputP
                 signals.push_back(synthesiser.synthesise(splitRight(x, s.angle), s.phases[1]));
             }
         }
-        deliver(o, signals);
+        const float* channels[2] = {signals[0].data(), signals.size() > 1 ? signals[1].data() : nullptr};
+        const std::unique_ptr<SignalStream> stream =
+            open(o, static_cast<int>(signals.size()), signals[0].length());
+        stream->write(channels, signals[0].length());
+        stream->finish();
     }
 }
 
-// Every output is rebuilt with the same phases, so their cosines and sines
-// are computed once; outputs go in batches that keep every thread busy.
+// Outputs rebuilt together, a block of frames at a time, each written as it
+// goes.
 void synthesiseFast(Spectra& s, const Matrix& w, const Matrix& h, const OutputPlan& plan,
-                    const TransformSettings& t, int threads, const OutputDelivery& deliver)
+                    const TransformSettings& t, int threads, int atOnce, const OutputOpener& open)
 {
     const int channels = static_cast<int>(s.phases.size());
     const bool soft = plan.mode == MaskMode::soft;
@@ -47,45 +55,45 @@ void synthesiseFast(Spectra& s, const Matrix& w, const Matrix& h, const OutputPl
     // place; direct reconstruction keeps them.
     const OutputRows model = soft ? OutputRows(s.v, s.angle, w, h, plan, threads) : OutputRows(s.v, w, h, plan);
     InputPhases phases;
-    for (Matrix& p : s.phases)
-        phases.channels.push_back(takeTrigTable(std::move(p), threads));
-    s.phases.clear();
-    if (!soft)
-        phases.angle = std::move(s.angle);
+    for (const Matrix& p : s.phases)
+        phases.channels.push_back(&p);
+    if (channels == 2 && !soft)
+        phases.angle = &s.angle;
 
     Resynthesis resynthesis(threads, t.overlap, t.sampleRate, t.fftLength, t.fftLength);
-    const int batch = resynthesis.batchSize(channels);
-    for (int first = 0; first < model.count(); first += batch) {
+    const int length = resynthesis.signalLength(s.phases.front().rows());
+    const int group = std::max(1, atOnce);
+    for (int first = 0; first < model.count(); first += group) {
         std::vector<int> outputs;
-        for (int o = first; o < std::min(first + batch, model.count()); ++o)
+        std::vector<std::unique_ptr<SignalStream>> owned;
+        std::vector<SignalStream*> streams;
+        for (int o = first; o < std::min(first + group, model.count()); ++o) {
             outputs.push_back(o);
-        const std::vector<std::vector<SampleBuffer>>& signals = resynthesis.synthesise(model, outputs, phases);
-        for (std::size_t o = 0; o < outputs.size(); ++o)
-            deliver(outputs[o], signals[o]);
-        if (first == 0 && channels == 2 && !soft) {
-            // Only the residual needs V; its memory goes to the angle's table.
-            Matrix angles = std::move(std::get<Matrix>(phases.angle));
-            phases.angle = takeTrigTable(std::move(angles), threads, std::move(s.v));
+            owned.push_back(open(o, channels, length));
+            streams.push_back(owned.back().get());
         }
+        resynthesis.synthesise(model, outputs, phases, streams);
     }
 }
 
 }  // namespace
 
 void synthesiseOutputs(Spectra& spectra, const Matrix& w, const Matrix& h, const OutputPlan& plan,
-                       const TransformSettings& t, Engine engine, int threads, const OutputDelivery& deliver)
+                       const TransformSettings& t, Engine engine, int threads, int atOnce,
+                       const OutputOpener& open)
 {
     if (engine == Engine::plain)
-        synthesisePlain(spectra, w, h, plan, t, deliver);
+        synthesisePlain(spectra, w, h, plan, t, open);
     else
-        synthesiseFast(spectra, w, h, plan, t, threads, deliver);
+        synthesiseFast(spectra, w, h, plan, t, threads, atOnce, open);
 }
 
-double outputStageMemory(double samples, int channels, const TransformSettings& t, int threads)
+double outputStageMemory(int outputs, int channels, const TransformSettings& t, int threads)
 {
-    // Either reconstruction works in the input's own tables: soft masks
+    // Either reconstruction works in the input's own matrices: soft masks
     // turn V and the angle into the channels' shares in place.
-    return Resynthesis::memoryBytes(samples, channels, t.fftLength, threads);
+    const int atOnce = std::clamp(outputs, 1, kOutputsAtOnce);
+    return Resynthesis::memoryBytes(atOnce, channels, t.fftLength, t.overlap, threads) + atOnce * kStreamBytes;
 }
 
 }  // namespace tessavo

@@ -7,27 +7,30 @@
 #include "separation/Analysis.h"
 #include "separation/Engine.h"
 #include "separation/OutputPlan.h"
-#include "spectral/SampleBuffer.h"
+#include "separation/SignalStream.h"
 
 #include <functional>
-#include <vector>
+#include <memory>
 
 namespace tessavo {
 
-// Receives each output's channel signals, in order: index 0 is the
-// residual, index g + 1 the plan's group g. The buffers live until the call
-// returns.
-using OutputDelivery = std::function<void(int index, const std::vector<SampleBuffer>& channels)>;
+// Opens the stream of output index (0 the residual, g + 1 the plan's group
+// g), of channels channels and frames samples each.
+using OutputOpener = std::function<std::unique_ptr<SignalStream>(int index, int channels, int frames)>;
 
-// Rebuilds the outputs of w and h from spectra, which the step uses up (the
-// fast engine turns the phases into their cosines and sines in place; with
-// direct reconstruction it gives V's memory to the stereo angle's table once
-// the residual is done, with soft masks it turns V and the angle into the
-// channels' shares).
+// At most this many outputs are rebuilt at once.
+constexpr int kOutputsAtOnce = 64;
+
+// Rebuilds the outputs of w and h from spectra into the streams open()
+// gives, outputs in order, up to atOnce of them open together. The step
+// may use spectra up: with soft masks the fast engine turns V and the angle
+// into the channels' shares in place.
 void synthesiseOutputs(Spectra& spectra, const Matrix& w, const Matrix& h, const OutputPlan& plan,
-                       const TransformSettings& t, Engine engine, int threads, const OutputDelivery& deliver);
+                       const TransformSettings& t, Engine engine, int threads, int atOnce,
+                       const OutputOpener& open);
 
-// Bytes the fast output step holds besides the spectra and the factors.
-double outputStageMemory(double samples, int channels, const TransformSettings& t, int threads);
+// Bytes the fast output step holds besides the spectra and the factors,
+// for outputs outputs of channels channels.
+double outputStageMemory(int outputs, int channels, const TransformSettings& t, int threads);
 
 }  // namespace tessavo

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace tessavo {
 
@@ -17,14 +18,53 @@ void requireFinite(const Matrix& m)
         throw OverflowError();
 }
 
-void requireFinite(const std::vector<SampleBuffer>& signals)
-{
-    for (const SampleBuffer& channel : signals)
-        if (!std::all_of(channel.data(), channel.data() + channel.length(), [](float x) { return std::isfinite(x); }))
-            throw OverflowError();
-}
+// Passes an output's samples on once they are known to be finite.
+class FiniteStream : public SignalStream {
+public:
+    FiniteStream(std::unique_ptr<SignalStream> to, int channels) : to_(std::move(to)), channels_(channels) {}
+    void write(const float* const* channels, int frames) override
+    {
+        for (int c = 0; c < channels_; ++c)
+            if (!std::all_of(channels[c], channels[c] + frames, [](float x) { return std::isfinite(x); }))
+                throw OverflowError();
+        to_->write(channels, frames);
+    }
+    void finish() override { to_->finish(); }
+
+private:
+    std::unique_ptr<SignalStream> to_;
+    int channels_;
+};
+
+// Gathers an output whole for a WholeOutputSink.
+class GatheringStream : public SignalStream {
+public:
+    GatheringStream(WholeOutputSink& sink, int index, int channels, int frames) : sink_(sink), index_(index)
+    {
+        for (int c = 0; c < channels; ++c)
+            signals_.emplace_back(frames);
+    }
+    void write(const float* const* channels, int frames) override
+    {
+        for (std::size_t c = 0; c < signals_.size(); ++c)
+            std::copy(channels[c], channels[c] + frames, signals_[c].data() + filled_);
+        filled_ += frames;
+    }
+    void finish() override { sink_.output(index_, signals_); }
+
+private:
+    WholeOutputSink& sink_;
+    int index_;
+    std::vector<SampleBuffer> signals_;
+    int filled_ = 0;
+};
 
 }  // namespace
+
+std::unique_ptr<SignalStream> WholeOutputSink::openOutput(int index, int channels, int frames)
+{
+    return std::make_unique<GatheringStream>(*this, index, channels, frames);
+}
 
 OutputPlan outputPlan(const SeparationSettings& settings)
 {
@@ -62,9 +102,8 @@ void separate(std::vector<SampleBuffer>&& channels, const SeparationSettings& se
 
     sink.factors(f.w, f.h);
     synthesiseOutputs(spectra, f.w, f.h, outputPlan(settings), settings.transform, engine, settings.threads,
-                      [&](int index, const std::vector<SampleBuffer>& signals) {
-                          requireFinite(signals);
-                          sink.output(index, signals);
+                      sink.outputsAtOnce(), [&](int index, int count, int frames) {
+                          return std::make_unique<FiniteStream>(sink.openOutput(index, count, frames), count);
                       });
     sink.stepDone("outputs");
 }

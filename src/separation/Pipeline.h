@@ -10,8 +10,11 @@
 #include "separation/Engine.h"
 #include "separation/FactorisationLoop.h"
 #include "separation/OutputPlan.h"
+#include "separation/OutputStage.h"
+#include "separation/SignalStream.h"
 #include "spectral/SampleBuffer.h"
 
+#include <memory>
 #include <ostream>
 #include <vector>
 
@@ -41,11 +44,23 @@ public:
     virtual ~SeparationSink() = default;
     // The final factors, before any output is formed.
     virtual void factors(const Matrix& w, const Matrix& h) = 0;
-    // One output's channel signals: index 0 the residual, then the named
-    // sources in order, then the free components.
-    virtual void output(int index, const std::vector<SampleBuffer>& channels) = 0;
+    // The stream of one output: index 0 the residual, then the named
+    // sources in order, then the free components; channels signals of
+    // frames samples each. Several may be open at once, each written from
+    // one thread at a time; they are finished in index order.
+    virtual std::unique_ptr<SignalStream> openOutput(int index, int channels, int frames) = 0;
+    // How many outputs may be open at once (at most kOutputsAtOnce count).
+    virtual int outputsAtOnce() const { return kOutputsAtOnce; }
     // Called as each step ends ("analysis", "factorisation", "outputs").
     virtual void stepDone(const char* /*step*/) {}
+};
+
+// A sink that takes each output whole, once its stream is finished.
+class WholeOutputSink : public SeparationSink {
+public:
+    std::unique_ptr<SignalStream> openOutput(int index, int channels, int frames) override;
+    // One output's channel signals; called on the separating thread.
+    virtual void output(int index, const std::vector<SampleBuffer>& channels) = 0;
 };
 
 // Separates the channels (one or two, released as soon as they are

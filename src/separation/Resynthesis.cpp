@@ -1,129 +1,190 @@
 #include "separation/Resynthesis.h"
 
 #include "factorisation/Parallel.h"
+#include "spectral/OverlapAdd.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
-#include <stdexcept>
+#include <cstddef>
 
 namespace tessavo {
 
 namespace {
 
-// Each output in flight holds its whole signal: at most two at a time, so
-// that memory does not grow with the number of cores.
-constexpr int maxOutputsInFlight = 2;
-// No more synthesisers than the largest batch can use (two outputs of two
-// channels).
-constexpr int maxSynthesisers = 4;
+// Frames rebuilt between two hand-overs to the streams: enough that the
+// threads meet rarely, few enough that the block's tables stay small.
+constexpr int kBlockFrames = 16;
+// Synthesisers beyond the tasks of a block would only cost memory.
+constexpr int kMaxSynthesisers = 64;
 
-}  // namespace
+// Cosines and sines of one matrix of angles, for the rows of one block.
+struct TrigBlock {
+    std::vector<double> cos;
+    std::vector<double> sin;
+};
 
-TrigTable takeTrigTable(Matrix&& angles, int threads, Matrix&& spare)
+void tabulate(const Matrix& angles, const std::vector<int>& rows, int first, int end, int block, TrigBlock& t)
 {
-    if (spare.size() > 0 && (spare.rows() != angles.rows() || spare.cols() != angles.cols()))
-        throw std::invalid_argument("takeTrigTable: the spare matrix has another shape");
-    if (spare.shareCount() > 1)
-        throw std::invalid_argument("takeTrigTable: the spare matrix is shared");
-    TrigTable table;
-    table.sin = spare.size() > 0 ? std::move(spare) : Matrix(angles.rows(), angles.cols());
-    table.cos = std::move(angles);
-    const int cols = table.cos.cols();
-    parallelRows(table.cos.rows(), threads, [&](int first, int end) {
-        for (int i = first; i < end; ++i) {
-            double* c = table.cos[i];
-            double* s = table.sin[i];
-            for (int j = 0; j < cols; ++j) {
-                const double a = c[j];
-                s[j] = std::sin(a);
-                c[j] = std::cos(a);
-            }
-        }
-    });
-    return table;
-}
-
-namespace {
-
-// One channel of one output: the magnitude row, its share for this channel
-// (cos or sin of the stereo angle times the magnitude), then the spectrum
-// a·cos φ, a·sin φ with a = gain × share.
-void synthesiseChannel(Stft& stft, const OutputRows& model, int output, const InputPhases& phases, int channel,
-                       SampleBuffer& result)
-{
-    const TrigTable& phase = phases.channels[static_cast<std::size_t>(channel)];
-    const bool stereo = phases.channels.size() == 2;
-    const TrigTable* table = std::get_if<TrigTable>(&phases.angle);
-    const int bins = model.bins();
-    const int half = stft.fftLength() / 2;
-    const double gain = stft.synthesisGain();
-    std::vector<double> row(static_cast<std::size_t>(bins));
-
-    stft.synthesiseInto(result, phase.cos.rows(), [&](int r, float* spectrum) {
-        double* m = row.data();
-        model.row(output, r, channel, m);
-        if (stereo && !model.perChannel()) {
-            if (table) {
-                const double* share = channel == 0 ? table->cos[r] : table->sin[r];
-                for (int j = 0; j < bins; ++j)
-                    m[j] = share[j] * m[j];
-            } else {
-                const double* angle = std::get<Matrix>(phases.angle)[r];
-                for (int j = 0; j < bins; ++j)
-                    m[j] = (channel == 0 ? std::cos(angle[j]) : std::sin(angle[j])) * m[j];
-            }
-        }
-        const double* c = phase.cos[r];
-        const double* s = phase.sin[r];
+    const int bins = angles.cols();
+    for (int e = first; e < end; ++e) {
+        const double* a = angles[rows[static_cast<std::size_t>(e)]];
+        double* c = t.cos.data() + static_cast<std::size_t>(e - block) * bins;
+        double* s = t.sin.data() + static_cast<std::size_t>(e - block) * bins;
         for (int j = 0; j < bins; ++j) {
-            const double a = gain * m[j];
-            spectrum[j] = static_cast<float>(a * c[j]);
-            spectrum[half + j] = static_cast<float>(a * s[j]);
+            s[j] = std::sin(a[j]);
+            c[j] = std::cos(a[j]);
         }
-    });
+    }
 }
+
+// A thread's working rows.
+struct Scratch {
+    std::vector<double> magnitude;
+    std::vector<float> spectrum;  // every position is written for each frame
+    std::vector<float> frame;
+};
+
+// One channel of one output in flight.
+struct ChannelState {
+    OverlapAdd overlap;
+    std::vector<float> staged;  // completed samples not yet handed over
+    int count = 0;
+};
 
 }  // namespace
 
 Resynthesis::Resynthesis(int threads, int overlap, int sampleRate, int windowLength, int fftLength)
 {
-    for (int t = 0; t < std::clamp(threads, 1, maxSynthesisers); ++t)
+    for (int t = 0; t < std::clamp(threads, 1, kMaxSynthesisers); ++t)
         synthesisers_.push_back(std::make_unique<Stft>(overlap, sampleRate, windowLength, fftLength, 1.0f));
 }
 
-double Resynthesis::memoryBytes(double samples, int channels, int fftLength, int threads)
+double Resynthesis::memoryBytes(int outputs, int channels, int fftLength, int overlap, int threads)
 {
-    return maxOutputsInFlight * samples * channels * 4.0 +
-           std::clamp(threads, 1, maxSynthesisers) * (Stft::memoryBytes(fftLength) + fftLength / 2.0 * 16.0);
+    const double hop = fftLength / overlap;
+    const double bins = fftLength / 2.0;
+    const double inFlight = outputs * channels * (fftLength + kBlockFrames * hop) * 4.0;
+    const double tables = kBlockFrames * bins * 16.0 * (channels + 1);
+    const double perThread = Stft::memoryBytes(fftLength) + bins * 8.0 + 2.0 * fftLength * 4.0;
+    return inFlight + tables + std::clamp(threads, 1, kMaxSynthesisers) * perThread;
 }
 
-int Resynthesis::batchSize(int channels) const
+void Resynthesis::synthesise(const OutputRows& model, const std::vector<int>& outputs, const InputPhases& phases,
+                             const std::vector<SignalStream*>& streams)
 {
-    const int threads = static_cast<int>(synthesisers_.size());
-    return std::clamp(threads / std::max(1, channels), 1, maxOutputsInFlight);
-}
-
-std::vector<std::vector<SampleBuffer>>& Resynthesis::synthesise(const OutputRows& model,
-                                                                const std::vector<int>& outputs,
-                                                                const InputPhases& phases)
-{
+    const Stft& first = *synthesisers_.front();
     const int channels = static_cast<int>(phases.channels.size());
-    const int tasks = static_cast<int>(outputs.size()) * channels;
-    signals_.resize(outputs.size());
-    for (std::vector<SampleBuffer>& output : signals_)
-        output.resize(static_cast<std::size_t>(channels));
-    // Task t is channel t % channels of output t / channels; each thread
-    // takes every threads-th task with its own synthesiser.
+    const int rows = phases.channels.front()->rows();
+    const int bins = model.bins();
+    const int n = first.fftLength();
+    const int half = n / 2;
+    const int hop = first.hop();
+    const double gain = first.synthesisGain();
+    const int total = first.synthesisLength(rows);
+    const std::vector<int> frameRows = first.synthesisRows(rows);
+    const int frames = static_cast<int>(frameRows.size());
+    const int count = static_cast<int>(outputs.size());
+    const int tasks = count * channels;
+    const bool split = phases.angle != nullptr;
+
+    std::vector<ChannelState> state;
+    for (int t = 0; t < tasks; ++t)
+        state.push_back({OverlapAdd(first.windowLength(), hop, total),
+                         std::vector<float>(static_cast<std::size_t>(kBlockFrames) * hop), 0});
+    const auto tableSize = static_cast<std::size_t>(kBlockFrames) * bins;
+    std::vector<TrigBlock> phase(static_cast<std::size_t>(channels),
+                                 TrigBlock{std::vector<double>(tableSize), std::vector<double>(tableSize)});
+    TrigBlock angle{std::vector<double>(split ? tableSize : 0), std::vector<double>(split ? tableSize : 0)};
     const int threads = std::min(tasks, static_cast<int>(synthesisers_.size()));
-    parallelTasks(threads, [&](int thread) {
-        for (int t = thread; t < tasks; t += threads) {
-            const auto output = static_cast<std::size_t>(t / channels);
-            const auto channel = static_cast<std::size_t>(t % channels);
-            synthesiseChannel(*synthesisers_[static_cast<std::size_t>(thread)], model, outputs[output], phases,
-                              t % channels, signals_[output][channel]);
+    std::vector<Scratch> scratch(static_cast<std::size_t>(threads),
+                                 Scratch{std::vector<double>(static_cast<std::size_t>(bins)),
+                                         std::vector<float>(static_cast<std::size_t>(n), 0.0f),
+                                         std::vector<float>(static_cast<std::size_t>(n))});
+
+    // An output's block goes to its stream once all its channels are done.
+    const auto handOver = [&](int o) {
+        const float* signals[2] = {nullptr, nullptr};
+        for (int c = 0; c < channels; ++c)
+            signals[c] = state[static_cast<std::size_t>(o * channels + c)].staged.data();
+        const int done = state[static_cast<std::size_t>(o * channels)].count;
+        if (done > 0)
+            streams[static_cast<std::size_t>(o)]->write(signals, done);
+        for (int c = 0; c < channels; ++c)
+            state[static_cast<std::size_t>(o * channels + c)].count = 0;
+    };
+
+    // One channel of one output over frames [block, end): the magnitude row,
+    // its share for this channel (cos or sin of the stereo angle times the
+    // magnitude, unless the row is already the channel's own), then the
+    // spectrum a·cos φ, a·sin φ with a = gain × share.
+    const auto channelBlock = [&](int thread, int task, int block, int end) {
+        const int o = task / channels;
+        const int c = task % channels;
+        Stft& stft = *synthesisers_[static_cast<std::size_t>(thread)];
+        Scratch& work = scratch[static_cast<std::size_t>(thread)];
+        ChannelState& s = state[static_cast<std::size_t>(task)];
+        const TrigBlock& p = phase[static_cast<std::size_t>(c)];
+        double* m = work.magnitude.data();
+        float* spectrum = work.spectrum.data();
+        for (int e = block; e < end; ++e) {
+            const auto offset = static_cast<std::size_t>(e - block) * bins;
+            model.row(outputs[static_cast<std::size_t>(o)], frameRows[static_cast<std::size_t>(e)], c, m);
+            if (split) {
+                const double* share = (c == 0 ? angle.cos.data() : angle.sin.data()) + offset;
+                for (int j = 0; j < bins; ++j)
+                    m[j] = share[j] * m[j];
+            }
+            const double* pc = p.cos.data() + offset;
+            const double* ps = p.sin.data() + offset;
+            for (int j = 0; j < bins; ++j) {
+                const double a = gain * m[j];
+                spectrum[j] = static_cast<float>(a * pc[j]);
+                spectrum[half + j] = static_cast<float>(a * ps[j]);
+            }
+            stft.synthesiseFrame(spectrum, work.frame.data());
+            s.count += s.overlap.add(work.frame.data(), s.staged.data() + s.count);
         }
-    });
-    return signals_;
+    };
+
+    std::vector<std::atomic<int>> unfinished(static_cast<std::size_t>(count));
+    for (int block = 0; block < frames; block += kBlockFrames) {
+        const int end = std::min(frames, block + kBlockFrames);
+        parallelRows(end - block, threads, [&](int from, int to) {
+            for (int c = 0; c < channels; ++c)
+                tabulate(*phases.channels[static_cast<std::size_t>(c)], frameRows, block + from, block + to, block,
+                         phase[static_cast<std::size_t>(c)]);
+            if (split)
+                tabulate(*phases.angle, frameRows, block + from, block + to, block, angle);
+        });
+        for (std::atomic<int>& u : unfinished)
+            u.store(channels, std::memory_order_relaxed);
+        std::atomic<int> next{0};
+        parallelTasks(threads, [&](int thread) {
+            for (int task = next.fetch_add(1); task < tasks; task = next.fetch_add(1)) {
+                channelBlock(thread, task, block, end);
+                const int o = task / channels;
+                if (unfinished[static_cast<std::size_t>(o)].fetch_sub(1, std::memory_order_acq_rel) == 1)
+                    handOver(o);
+            }
+        });
+    }
+
+    // The last frames' tails and the silence after them.
+    const int capacity = kBlockFrames * hop;
+    for (int o = 0; o < count; ++o) {
+        for (;;) {
+            int done = 0;
+            for (int c = 0; c < channels; ++c) {
+                ChannelState& s = state[static_cast<std::size_t>(o * channels + c)];
+                s.count = done = s.overlap.drain(s.staged.data(), capacity);
+            }
+            if (done == 0)
+                break;
+            handOver(o);
+        }
+        streams[static_cast<std::size_t>(o)]->finish();
+    }
 }
 
 }  // namespace tessavo

@@ -3,64 +3,51 @@
 // output's magnitude matrix, splitting it by the stereo angle and calling
 // Stft::synthesise with the input's phases.
 //
-// Every output is rebuilt with the same phases and, for stereo, the same
-// angle, so their cosines and sines are computed once and kept in place of
-// the angles. An output's magnitude is formed row by row as the synthesis
-// needs it, never as a whole matrix. Channels, and for mono whole outputs,
-// are resynthesised on separate threads.
+// Several outputs are rebuilt together, a block of frames at a time: the
+// cosines and sines of the block's phases (and stereo angle) are computed
+// once for all of them, each output's magnitude is formed row by row as
+// the synthesis needs it, and its samples go to its stream as soon as they
+// are complete. No output is ever held whole, and no table of cosines
+// beside the input's own matrices is kept. The channels of the outputs are
+// shared by the threads.
 
 #include "factorisation/Matrix.h"
 #include "separation/OutputRows.h"
-#include "spectral/SampleBuffer.h"
+#include "separation/SignalStream.h"
 #include "spectral/Stft.h"
 
 #include <memory>
-#include <variant>
 #include <vector>
 
 namespace tessavo {
 
-// Cosines and sines of a matrix of angles.
-struct TrigTable {
-    Matrix cos;
-    Matrix sin;
-};
-
-// Turns angles into their cosines, in place (they become the table's cos),
-// and computes the sines into spare's memory, or into a new matrix when
-// spare is empty. Throws std::invalid_argument when spare has another shape
-// or shares its elements with another handle.
-TrigTable takeTrigTable(Matrix&& angles, int threads, Matrix&& spare = Matrix());
-
-// What the resynthesis needs of the input: one phase table per channel and,
-// for stereo, the angle between the channels, as angles (their cosine and
-// sine taken cell by cell) or as a table of them.
+// What the resynthesis reads of the input: each channel's phases and, when
+// outputs are split by it (stereo, direct reconstruction), the angle
+// between the channels. All of one shape, frames × bins.
 struct InputPhases {
-    std::vector<TrigTable> channels;
-    std::variant<Matrix, TrigTable> angle;
+    std::vector<const Matrix*> channels;
+    const Matrix* angle = nullptr;
 };
 
 class Resynthesis {
 public:
-    // One synthesiser per thread, each built like the run's synthesiser.
+    // Up to threads synthesisers, each built like the run's synthesiser.
     Resynthesis(int threads, int overlap, int sampleRate, int windowLength, int fftLength);
 
-    // The signals of several outputs of model (their indices, in the order
-    // given), one vector of channel signals per output. The buffers are
-    // reused by the next call.
-    std::vector<std::vector<SampleBuffer>>& synthesise(const OutputRows& model, const std::vector<int>& outputs,
-                                                       const InputPhases& phases);
+    // Rebuilds outputs[i] of model into streams[i], for every i, then
+    // finishes the streams in order on the calling thread.
+    void synthesise(const OutputRows& model, const std::vector<int>& outputs, const InputPhases& phases,
+                    const std::vector<SignalStream*>& streams);
 
-    // How many outputs one call should take to keep every thread busy.
-    int batchSize(int channels) const;
+    // The length in samples of every output rebuilt from rows frames.
+    int signalLength(int rows) const { return synthesisers_.front()->synthesisLength(rows); }
 
-    // Bytes of the synthesisers and the outputs in flight, for outputs of
-    // samples frames of channels channels, with bins bins.
-    static double memoryBytes(double samples, int channels, int fftLength, int threads);
+    // Bytes held while outputs outputs of channels channels are rebuilt
+    // together with threads threads.
+    static double memoryBytes(int outputs, int channels, int fftLength, int overlap, int threads);
 
 private:
     std::vector<std::unique_ptr<Stft>> synthesisers_;
-    std::vector<std::vector<SampleBuffer>> signals_;
 };
 
 }  // namespace tessavo

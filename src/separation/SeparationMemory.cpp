@@ -28,14 +28,14 @@ MemoryNeed separationMemory(const RunShape& s)
     const double analysing = analysisMemory(frames, s.channels, t, s.threads);
     // Factorising: V and the phases (and the stereo angle) beside the engine.
     const double spectra = (s.channels == 2 ? 4.0 : 2.0) * cells;
-    // Writing: V and a cosine and sine table per channel (and for the
-    // angle), the final W and H, and what the output step adds.
-    const double tables = 3.0 * s.channels * cells;
-    const double outputs = outputStageMemory(rows * hop, s.channels, t, s.threads);
     const auto peak = [&](double k) {
         const double factors = (rows * k + k * bins) * 8.0;
+        // Writing: the same matrices (soft masks turn V and the angle into
+        // the channels' shares in place), the final W and H, and the outputs
+        // in flight: the residual and at most one per component.
+        const double outputs = outputStageMemory(static_cast<int>(k) + 1, s.channels, t, s.threads);
         return kFixedBytes + std::max({analysing, spectra + factorisationMemory(s.loss, rows, bins, k),
-                                       tables + factors + outputs});
+                                       spectra + factors + outputs});
     };
     return MemoryNeed{peak(0), peak(s.components)};
 }

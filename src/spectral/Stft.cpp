@@ -142,41 +142,57 @@ SampleBuffer Stft::synthesise(int rows, const SpectrumFill& fill)
     return result;
 }
 
-void Stft::synthesiseInto(SampleBuffer& result, int rows, const SpectrumFill& fill)
+int Stft::synthesisLength(int rows) const
 {
-    const int n = fftLength_;
-    const int length = windowLength_;
-    const int hop = n / overlap_;
-
-    const std::int64_t q = static_cast<std::int64_t>(rows) * n / overlap_;
+    const std::int64_t q = static_cast<std::int64_t>(rows) * fftLength_ / overlap_;
     const double outLength = std::trunc(static_cast<double>(q) / static_cast<double>(ratio_));
     if (outLength > std::numeric_limits<int>::max())
         throw std::length_error("resynthesised signal would exceed " +
                                 std::to_string(std::numeric_limits<int>::max()) + " samples");
-    const int total = static_cast<int>(outLength);
+    return static_cast<int>(outLength);
+}
 
-    if (result.length() == total)
-        result.clear();
-    else
-        result = SampleBuffer(total);
-    SampleBuffer frame(n);
-    std::vector<float> spectrum(static_cast<std::size_t>(n), 0.0f);
+std::vector<int> Stft::synthesisRows(int rows) const
+{
+    const std::int64_t total = synthesisLength(rows);
+    const int hop = fftLength_ / overlap_;
     const double ratio = ratio_;
-
+    std::vector<int> frames;
     std::int64_t e = 0;
     std::int64_t pos = 0;
     double index = 0.0;  // trunc(e * ratio), kept in double so it cannot overflow
     // Stops before the frame that would reach the last L samples, and never
     // reads the last row.
-    while (pos < static_cast<std::int64_t>(total) - length && index + 1.0 < rows) {
-        fill(static_cast<int>(index), spectrum.data());
-        fft_.inverse(spectrum.data(), frame.data());
-        multiplyByWindow(frame.data(), window_);
-        frame.addInto(result, static_cast<int>(pos), length);
-
+    while (pos < total - windowLength_ && index + 1.0 < rows) {
+        frames.push_back(static_cast<int>(index));
         pos += hop;
         ++e;
         index = std::trunc(static_cast<double>(e) * ratio);
+    }
+    return frames;
+}
+
+void Stft::synthesiseFrame(const float* spectrum, float* frame)
+{
+    fft_.inverse(spectrum, frame);
+    multiplyByWindow(frame, window_);
+}
+
+void Stft::synthesiseInto(SampleBuffer& result, int rows, const SpectrumFill& fill)
+{
+    const int total = synthesisLength(rows);
+    const std::vector<int> frames = synthesisRows(rows);
+    if (result.length() == total)
+        result.clear();
+    else
+        result = SampleBuffer(total);
+    SampleBuffer frame(fftLength_);
+    std::vector<float> spectrum(static_cast<std::size_t>(fftLength_), 0.0f);
+    const int hop = fftLength_ / overlap_;
+    for (std::size_t e = 0; e < frames.size(); ++e) {
+        fill(frames[e], spectrum.data());
+        synthesiseFrame(spectrum.data(), frame.data());
+        frame.addInto(result, static_cast<int>(e) * hop, windowLength_);
     }
 }
 

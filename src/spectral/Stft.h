@@ -31,6 +31,7 @@
 #include "spectral/Window.h"
 
 #include <functional>
+#include <vector>
 
 namespace tessavo {
 
@@ -55,6 +56,13 @@ public:
     // The same into result, whose memory is reused when it already has the
     // output's length: long outputs then cost no fresh pages.
     void synthesiseInto(SampleBuffer& result, int rows, const SpectrumFill& fill);
+    // The pieces of that overlap-add, for callers that add the frames
+    // themselves: the length of the signal rebuilt from rows rows, the row
+    // each output frame reads (frame e starts at e * hop), and one frame from
+    // its spectrum (inverse transform, then the window; N floats).
+    int synthesisLength(int rows) const;
+    std::vector<int> synthesisRows(int rows) const;
+    void synthesiseFrame(const float* spectrum, float* frame);
     // The gain that scales every magnitude before resynthesis: float(2 / overlap).
     double synthesisGain() const;
 

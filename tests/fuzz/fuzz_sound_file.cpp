@@ -86,7 +86,7 @@ bool allFinite(const InputSound& input)
 }
 
 // Keeps what a separation delivers, to compare one engine with the other.
-class Collected : public SeparationSink {
+class Collected : public WholeOutputSink {
 public:
     void factors(const Matrix& w, const Matrix& h) override
     {

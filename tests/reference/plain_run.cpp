@@ -41,7 +41,7 @@ double seconds(Clock::time_point since)
 }
 
 // Writes each output as its own file, and times the steps.
-class PlainFiles : public SeparationSink {
+class PlainFiles : public WholeOutputSink {
 public:
     PlainFiles(const std::string& filename, const SF_INFO& record, std::vector<std::string> sources,
                Clock::time_point start)
