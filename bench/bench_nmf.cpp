@@ -68,6 +68,14 @@ Problem& problem(int frames, int bins, int k)
     return it->second;
 }
 
+// The vector variant the fast passes run (--variant=NAME; the widest this
+// processor runs unless given), so that every variant can be timed on one
+// machine.
+VectorVariant chosenVariant = bestVariant();
+
+const SweepKernels& kernels() { return sweepKernels(chosenVariant); }
+const KlKernels& klKernelsChosen() { return klKernels(chosenVariant); }
+
 int allCores()
 {
     return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -77,7 +85,7 @@ void fastPass(benchmark::State& state, int threads)
 {
     Problem& p = problem(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
                          static_cast<int>(state.range(2)));
-    FastNmf fast(p.v, p.plain->w(), p.plain->h(), threads);
+    FastNmf fast(p.v, p.plain->w(), p.plain->h(), threads, kernels());
     for (int i = 0; i < 10; ++i)
         fast.step();
     for (auto _ : state)
@@ -136,7 +144,7 @@ void klPass(benchmark::State& state, int threads)
 {
     Problem& p = problem(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
                          static_cast<int>(state.range(2)));
-    FastKl fast(p.v, p.plain->w(), p.plain->h(), 0, threads);
+    FastKl fast(p.v, p.plain->w(), p.plain->h(), 0, threads, klKernelsChosen());
     for (int i = 0; i < 3; ++i)
         fast.step();
     for (auto _ : state)
@@ -160,7 +168,7 @@ void BM_FixedPass(benchmark::State& state)
 {
     Problem& p = problem(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
                          static_cast<int>(state.range(2)));
-    FastNmf fast(p.v, p.plain->w(), p.plain->h(), allCores(), bestSweepKernels(), p.plain->h().rows());
+    FastNmf fast(p.v, p.plain->w(), p.plain->h(), allCores(), kernels(), p.plain->h().rows());
     for (int i = 0; i < 10; ++i)
         fast.step();
     for (auto _ : state)
@@ -171,7 +179,7 @@ void BM_KlFixedPass(benchmark::State& state)
 {
     Problem& p = problem(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
                          static_cast<int>(state.range(2)));
-    FastKl fast(p.v, p.plain->w(), p.plain->h(), p.plain->h().rows(), allCores());
+    FastKl fast(p.v, p.plain->w(), p.plain->h(), p.plain->h().rows(), allCores(), klKernelsChosen());
     for (int i = 0; i < 3; ++i)
         fast.step();
     for (auto _ : state)
@@ -229,8 +237,8 @@ void printRatios(int rounds)
     for (const auto& shape : shapes) {
         Problem& p = problem(shape[0], shape[1], shape[2]);
         const Matrix product = matmul(p.plain->w(), p.plain->h());
-        FastNmf fast(p.v, p.plain->w(), p.plain->h(), allCores());
-        FastNmf one(p.v, p.plain->w(), p.plain->h(), 1);
+        FastNmf fast(p.v, p.plain->w(), p.plain->h(), allCores(), kernels());
+        FastNmf one(p.v, p.plain->w(), p.plain->h(), 1, kernels());
         for (int i = 0; i < 10; ++i) {
             fast.step();
             one.step();
@@ -293,12 +301,24 @@ __attribute__((target("avx2"))) double chainsAvx2(long rounds)
     return chains<Four, 4, Multiply>(rounds);
 }
 
-// Operations per second on allCores() threads at once.
+typedef double Two __attribute__((vector_size(16)));
+
+template <bool Multiply>
+double chainsOfVariant(long rounds)
+{
+    switch (chosenVariant) {
+    case VectorVariant::avx512: return chainsAvx512<Multiply>(rounds);
+    case VectorVariant::avx2: return chainsAvx2<Multiply>(rounds);
+    default: return chains<Two, 2, Multiply>(rounds);
+    }
+}
+
+// Operations per second on allCores() threads at once, in the vectors of the
+// variant the passes run.
 template <bool Multiply>
 double rate()
 {
-    const bool wide = runsHere(VectorVariant::avx512);
-    const int lanes = wide ? 8 : 4;
+    const int lanes = chosenVariant == VectorVariant::avx512 ? 8 : chosenVariant == VectorVariant::avx2 ? 4 : 2;
     const long rounds = 20000000;
     std::vector<double> perSecond;
     for (int trial = 0; trial < 5; ++trial) {
@@ -306,7 +326,7 @@ double rate()
         const auto start = std::chrono::steady_clock::now();
         for (int t = 0; t < allCores(); ++t)
             threads.emplace_back([&] {
-                benchmark::DoNotOptimize(wide ? chainsAvx512<Multiply>(rounds) : chainsAvx2<Multiply>(rounds));
+                benchmark::DoNotOptimize(chainsOfVariant<Multiply>(rounds));
             });
         for (std::thread& t : threads)
             t.join();
@@ -323,14 +343,14 @@ double rate()
 void printBounds(int rounds)
 {
     const double muls = rate<true>(), adds = rate<false>();
-    std::printf("\nmachine, %d threads, no FMA: %.1f G multiplications/s, %.1f G additions/s\n", allCores(),
-                muls / 1e9, adds / 1e9);
+    std::printf("\nmachine, %d threads, %s vectors, no FMA: %.1f G multiplications/s, %.1f G additions/s\n",
+                allCores(), variantName(chosenVariant), muls / 1e9, adds / 1e9);
     std::printf("%-13s %8s %8s %8s %8s %10s\n", "shape", "floor", "arith", "bound", "pass", "pass/bound");
     for (int frames : {1264, 3792})
         for (int k : {4, 10, 16, 32, 64}) {
             Problem& p = problem(frames, 4096, k);
             const Matrix product = matmul(p.plain->w(), p.plain->h());
-            FastNmf fast(p.v, p.plain->w(), p.plain->h(), allCores());
+            FastNmf fast(p.v, p.plain->w(), p.plain->h(), allCores(), kernels());
             for (int i = 0; i < 5; ++i)
                 fast.step();
             std::vector<double> floors, passes;
@@ -385,7 +405,19 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]).rfind("--rounds=", 0) == 0)
             rounds = std::max(0, std::atoi(argv[i] + 9));
-        else if (std::string(argv[i]).rfind("--write-problems=", 0) == 0)
+        else if (std::string(argv[i]).rfind("--variant=", 0) == 0) {
+            const std::string name = argv[i] + 10;
+            bool known = false;
+            for (VectorVariant v : builtVariants())
+                if (name == variantName(v) && runsHere(v)) {
+                    chosenVariant = v;
+                    known = true;
+                }
+            if (!known) {
+                std::fprintf(stderr, "variant %s is not built or does not run here\n", name.c_str());
+                return 1;
+            }
+        } else if (std::string(argv[i]).rfind("--write-problems=", 0) == 0)
             return writeProblems(argv[i] + 17);
         else
             argv[kept++] = argv[i];

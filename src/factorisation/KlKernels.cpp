@@ -1,11 +1,13 @@
 #include "factorisation/KlKernels.h"
 
 #include "factorisation/Logarithm.h"
+#include "factorisation/SplitVector.h"
 #include "factorisation/MultiplicativeUpdate.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <utility>
 
 namespace tessavo {
 

@@ -1,8 +1,11 @@
 #include "factorisation/SweepKernels.h"
 
+#include "factorisation/SplitVector.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <utility>
 
 namespace tessavo {
 
