@@ -21,15 +21,17 @@ trap 'rm -rf "$scratch"' EXIT
 export PARALLEL_HOME="$scratch/.parallel"
 cd "$scratch" || fail "cannot enter $scratch"
 
-# The README's code blocks (indented by four blanks) in its section
-# "Many files at once", up to the next heading: one command per block.
-blocks=$(awk '
-  /^## Many files at once$/ { inside = 1; next }
-  inside && /^#/ { exit }
-  inside && /^    / { sub(/^    /, ""); block = block $0 "\n"; next }
-  inside && block != "" { printf "%s\036", block; block = "" }
-  END { if (block != "") printf "%s\036", block }
-' "$readme")
+# The README's code blocks (indented by four blanks) under the heading $1,
+# up to the next heading, each ended by the character 036.
+blocks_under() {
+  awk -v heading="$1" '
+    $0 == heading { inside = 1; next }
+    inside && /^#/ { exit }
+    inside && /^    / { sub(/^    /, ""); block = block $0 "\n"; next }
+    inside && block != "" { printf "%s\036", block; block = "" }
+    END { if (block != "") printf "%s\036", block }
+  ' "$readme"
+}
 parallel_command=""
 xargs_command=""
 while IFS= read -r -d $'\036' block; do
@@ -37,7 +39,17 @@ while IFS= read -r -d $'\036' block; do
     *xargs*) xargs_command=$block ;;
     *parallel*) parallel_command=$block ;;
   esac
-done <<<"$blocks"
+done < <(blocks_under "## Many files at once")
+ssh_command=""
+shared_command=""
+while IFS= read -r -d $'\036' block; do
+  case $block in
+    *--transferfile*) ssh_command=$block ;;
+    *parallel*/shared/*) shared_command=$block ;;
+  esac
+done < <(blocks_under "### Spreading a collection over several machines")
+[ -n "$ssh_command" ] || fail "no GNU parallel command with --transferfile under 'Spreading a collection over several machines'"
+[ -n "$shared_command" ] || fail "no GNU parallel command over /shared/ under 'Spreading a collection over several machines'"
 [ -n "$parallel_command" ] || fail "no GNU parallel command in the README's section 'Many files at once'"
 [ -n "$xargs_command" ] || fail "no xargs command in the README's section 'Many files at once'"
 grep -q 'recordings/\*\.wav' <<<"$parallel_command$xargs_command" || fail "the commands no longer read recordings/*.wav"
@@ -130,5 +142,55 @@ run "$beside"; status=$?
 expect_outputs recordings "without --outdir" "${stems[@]}"
 [ "$(count recordings)" -eq 15 ] || fail "without --outdir recordings/ holds $(ls recordings)"
 inputs_unchanged "without --outdir"
+for stem in "${stems[@]}"; do rm -f "recordings/$stem-"{residual,0,1,2}.wav; done
+[ "$(count recordings)" -eq 3 ] || fail "recordings/ still holds outputs: $(ls recordings)"
 
-echo "batch check passed: the README's parallel and xargs commands over ${#stems[@]} files"
+# The commands for several machines. "ssh" is played by a script that runs
+# the command here, in a home folder of that machine's own under machines/,
+# with tessavo on the PATH; the files travel with the real rsync.
+command -v rsync >/dev/null || fail "rsync is not installed (scripts/setup installs it)"
+mkdir -p bin machines
+ln -s "$tessavo" bin/tessavo
+cat >ssh <<'END'
+#!/usr/bin/env bash
+# ssh [OPTION...] HOST [--] COMMAND...
+while [[ ${1-} == -* && $1 != -- ]]; do case $1 in -[oplisFJ]) shift 2 ;; *) shift ;; esac; done
+host=$1
+shift
+[ "${1-}" = -- ] && shift
+echo "$host" >>"$MACHINES/used"
+export HOME="$MACHINES/$host"
+mkdir -p "$HOME" && cd "$HOME" || exit 255
+exec bash -c "$*"
+END
+chmod +x ssh
+export PARALLEL_SSH="$scratch/ssh" MACHINES="$scratch/machines" PATH="$scratch/bin:$PATH"
+
+rm -rf separated
+run "$ssh_command"; status=$?
+[ "$status" -eq 0 ] || fail "the command for several machines exited with $status: $(cat out)"
+expect_outputs separated "several machines" "${stems[@]}"
+[ "$(count separated)" -eq 12 ] || fail "several machines: separated/ holds $(ls separated)"
+[ "$(cd separated && sha256sum -- *)" = "$first" ] || fail "the machines gave other outputs than one machine"
+grep -Eqx 'alpha|beta' machines/used || fail "no job ran on the machines alpha and beta: $(cat out)"
+[ -z "$(find machines -mindepth 2 -type f)" ] || fail "files were left on the machines: $(find machines -mindepth 2 -type f)"
+inputs_unchanged "several machines"
+
+printf 'not a sound\n' >recordings/bad.wav
+rm -rf separated
+run "$ssh_command"; status=$?
+[ "$status" -eq 1 ] || fail "with one bad input the command for several machines exited with $status, not 1: $(cat out)"
+grep -q 'Not able to open input file recordings/bad.wav' out || fail "several machines: no message about the bad input: $(cat out)"
+[ "$(cd separated && sha256sum -- *)" = "$first" ] || fail "several machines with a bad input: other outputs: $(ls separated)"
+rm recordings/bad.wav
+
+# A folder that every machine sees at the same path: here a folder of the
+# scratch space in place of /shared.
+mkdir -p shared
+cp -r recordings shared/
+shared=${shared_command//\/shared\//$scratch\/shared\/}
+run "$shared"; status=$?
+[ "$status" -eq 0 ] || fail "the command for a shared folder exited with $status: $(cat out)"
+[ "$(cd shared/separated && sha256sum -- *)" = "$first" ] || fail "the shared folder got other outputs: $(ls shared/separated)"
+
+echo "batch check passed: the README's parallel and xargs commands over ${#stems[@]} files, on one machine and on several"
