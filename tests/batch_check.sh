@@ -2,7 +2,9 @@
 # Runs the README's batch commands, word for word, over real sound files:
 # every output is there and is a sound of the right shape, a bad input makes
 # the batch fail while the other files are still separated, and outputs are
-# never taken as inputs, neither in one batch nor when it runs again.
+# never taken as inputs, neither in one batch nor when it runs again. The
+# commands for several machines run too, with ssh and sbatch played by small
+# scripts that run their commands here; the files travel with the real rsync.
 #
 # Usage: batch_check.sh TESSAVO README
 set -uo pipefail
@@ -50,6 +52,11 @@ while IFS= read -r -d $'\036' block; do
 done < <(blocks_under "### Spreading a collection over several machines")
 [ -n "$ssh_command" ] || fail "no GNU parallel command with --transferfile under 'Spreading a collection over several machines'"
 [ -n "$shared_command" ] || fail "no GNU parallel command over /shared/ under 'Spreading a collection over several machines'"
+slurm_command=""
+while IFS= read -r -d $'\036' block; do
+  case $block in *sbatch*) slurm_command=$block ;; esac
+done < <(blocks_under "### Spreading a collection over several machines")
+[ -n "$slurm_command" ] || fail "no sbatch command under 'Spreading a collection over several machines'"
 [ -n "$parallel_command" ] || fail "no GNU parallel command in the README's section 'Many files at once'"
 [ -n "$xargs_command" ] || fail "no xargs command in the README's section 'Many files at once'"
 grep -q 'recordings/\*\.wav' <<<"$parallel_command$xargs_command" || fail "the commands no longer read recordings/*.wav"
@@ -193,4 +200,30 @@ run "$shared"; status=$?
 [ "$status" -eq 0 ] || fail "the command for a shared folder exited with $status: $(cat out)"
 [ "$(cd shared/separated && sha256sum -- *)" = "$first" ] || fail "the shared folder got other outputs: $(ls shared/separated)"
 
-echo "batch check passed: the README's parallel and xargs commands over ${#stems[@]} files, on one machine and on several"
+# The Slurm job array, with "sbatch" played by a script that runs every
+# task of --array=1-N here, one after the other, as sh runs a --wrap job.
+cat >bin/sbatch <<'END'
+#!/usr/bin/env bash
+# sbatch --array=1-N [--cpus-per-task=C] --wrap COMMAND
+last="" wrap=""
+while [ $# -gt 0 ]; do
+  case $1 in
+    --array=1-*) last=${1#--array=1-} ;;
+    --cpus-per-task=*) ;;
+    --wrap) wrap=$2; shift ;;
+    *) echo "sbatch: unexpected $1" >&2; exit 2 ;;
+  esac
+  shift
+done
+[ -n "$last" ] && [ -n "$wrap" ] || { echo "sbatch: no --array or no --wrap" >&2; exit 2; }
+for ((task = 1; task <= last; task++)); do
+  SLURM_ARRAY_TASK_ID=$task sh -c "$wrap" >>"slurm-$task.out" 2>&1
+done
+END
+chmod +x bin/sbatch
+rm -rf separated
+run "$slurm_command"; status=$?
+[ "$status" -eq 0 ] || fail "the Slurm command exited with $status: $(cat out)"
+[ "$(cd separated && sha256sum -- *)" = "$first" ] || fail "the Slurm job array gave other outputs: $(ls separated) $(cat slurm-*.out)"
+
+echo "batch check passed: the README's commands over ${#stems[@]} files, on one machine, on several and as a job array"
