@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs a build under a temporary prefix and checks what a user gets there:
-# the program runs and tells its version, and the manual page renders with its
-# synopsis and every option that --help lists.
+# the program runs and tells its version, the manual page renders with its
+# synopsis and every option that --help lists, and the bash completion is
+# where bash-completion looks for it and registers itself.
 #
 # Usage: install_check.sh CMAKE BUILD_DIR VERSION
 set -uo pipefail
@@ -23,6 +24,10 @@ program="$prefix/bin/tessavo"
 page="$prefix/share/man/man1/tessavo.1"
 [ -x "$program" ] || fail "no executable at $program"
 [ -f "$page" ] || fail "no manual page at $page"
+completion="$prefix/share/bash-completion/completions/tessavo"
+[ -f "$completion" ] || fail "no bash completion at $completion"
+bash --norc --noprofile -c 'source "$1" && complete -p tessavo' check "$completion" 2>&1 | grep -q -- '-F _tessavo' \
+  || fail "sourcing $completion does not register a completion for tessavo"
 
 out=$("$program" --version 2>&1); status=$?
 [ "$status" -eq 0 ] || fail "tessavo --version exited with $status: $out"
@@ -64,4 +69,4 @@ done
 sed -n '/^EXIT STATUS$/,/^EXAMPLES$/p' <<<"$text" | grep -Eq '^ +0 ' || fail "exit status 0 is not described"
 sed -n '/^EXIT STATUS$/,/^EXAMPLES$/p' <<<"$text" | grep -Eq '^ +1 ' || fail "exit status 1 is not described"
 
-echo "install check passed: $program (version $version) and $page"
+echo "install check passed: $program (version $version), $page and $completion"

@@ -80,6 +80,38 @@ TEST(Settings, SeparationOptionsReachTheirFields)
     EXPECT_EQ(s.precision, 17);
 }
 
+TEST(Settings, OutputOptionsReachTheirFields)
+{
+    const Settings d = parse({"a.wav", "2"});
+    EXPECT_EQ(d.outdir, "");
+    EXPECT_EQ(d.encoding, "");
+    const Settings s = parse({"a.wav", "2", "-d", "out dir/", "--encoding", "pcm24"});
+    EXPECT_EQ(s.outdir, "out dir/");
+    EXPECT_EQ(s.encoding, "pcm24");
+    for (const char* name : {"pcm16", "pcm24", "pcm32", "float", "double"})
+        EXPECT_EQ(parse({"--encoding", name, "--outdir", "/tmp", "a.wav", "2"}).encoding, name);
+    EXPECT_EQ(parse({"--outdir", "/tmp", "a.wav", "2"}).outdir, "/tmp");
+
+    // Words that are no encoding are command-line errors; an empty folder
+    // name is refused rather than taken as the input's folder.
+    for (const char* word : {"", "PCM16", "pcm8", "ulaw", "flac"}) {
+        std::vector<const char*> words = {"tessavo", "a.wav", "2", "--encoding", word};
+        Settings t;
+        EXPECT_THROW(parseSettings(static_cast<int>(words.size()), words.data(), t,
+                                   tessavo::ParseFailure::throwException),
+                     TCLAP::ArgException)
+            << word;
+    }
+    for (const char* flag : {"-d", "--outdir"}) {
+        try {
+            parse({"a.wav", "2", flag, ""});
+            ADD_FAILURE() << flag << " accepted an empty folder name";
+        } catch (const RunError& e) {
+            EXPECT_EQ(std::string(e.what()), "outdir must name a folder\n");
+        }
+    }
+}
+
 TEST(Settings, TransformSizeIsTheNextPowerOfTwoAbove)
 {
     const std::pair<int, int> table[] = {{1, 2},       {2, 4},       {3, 4},       {1000, 1024},

@@ -146,3 +146,17 @@ TEST(SoundFile, OutputNamesInsertTheSuffixBeforeTheExtension)
     EXPECT_EQ(OutputNames("take").hFile(), "take-H.txt");
     EXPECT_EQ(OutputNames("song.wav").component(12), "song-12.wav");
 }
+
+TEST(SoundFile, OutputNamesInAFolderKeepTheLastPathComponentOnly)
+{
+    EXPECT_EQ(OutputNames("music/song.wav", "out").residual(), "out/song-residual.wav");
+    EXPECT_EQ(OutputNames("music/song.wav", "out/").component(0), "out/song-0.wav");
+    EXPECT_EQ(OutputNames("music/song.wav", "out///").wFile(), "out/song.wav-W.txt");
+    EXPECT_EQ(OutputNames("/abs/a.b/take", "/").hFile(), "/take-H.txt");
+    EXPECT_EQ(OutputNames("song.wav", "/x y").residual(), "/x y/song-residual.wav");
+    EXPECT_EQ(OutputNames("a.d/.hidden", "o").sound("-k"), "o/.hidden-k");
+    EXPECT_EQ(OutputNames("/dev/stdin", "o").residual(), "o/stdin-residual");
+    // A dot in the folder's name is no extension.
+    EXPECT_EQ(OutputNames("take", "out.d").residual(), "out.d/take-residual");
+    EXPECT_EQ(OutputNames("-x.wav", "o").component(1), "o/-x-1.wav");
+}

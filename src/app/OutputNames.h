@@ -6,6 +6,11 @@
 // there is none (take, .hidden): song.wav gives song-residual.wav and
 // song-0.wav; take.1.wav gives take.1-0.wav. The matrix files append
 // "-W.txt" and "-H.txt" to the whole input name: song.wav-W.txt.
+//
+// With an output folder, the outputs go there instead of next to the input,
+// named the same way from the input's last path component alone:
+// music/song.wav with the folder out gives out/song-residual.wav and
+// out/song.wav-W.txt.
 
 #include <string>
 
@@ -13,7 +18,8 @@ namespace tessavo {
 
 class OutputNames {
 public:
-    explicit OutputNames(std::string input);
+    // folder: where the outputs go; empty for the input's own folder.
+    explicit OutputNames(std::string input, const std::string& folder = "");
 
     // The input name with suffix put before its extension.
     std::string sound(const std::string& suffix) const;
@@ -23,7 +29,7 @@ public:
     std::string hFile() const { return input_ + "-H.txt"; }
 
 private:
-    std::string input_;
+    std::string input_;      // the input's name, moved into the output folder
     std::size_t extension_;  // where the extension starts, or npos
 };
 

@@ -31,4 +31,9 @@ private:
     std::vector<std::unique_ptr<PendingFile>> files_;
 };
 
+// Throws RunError ("Not able to use output folder " + folder, a line end,
+// then the system's reason with no line end) unless folder exists, is a
+// folder (or a link to one), and this process may create files in it.
+void checkOutputFolder(const std::string& folder);
+
 }  // namespace tessavo

@@ -112,14 +112,16 @@ int runSeparation(int argc, const char* const* argv)
 
     // Everything that can be known to fail is checked before the samples are
     // read: the format, the memory the run will hold, every output's name.
+    if (!s.outdir.empty())
+        checkOutputFolder(s.outdir);
     SoundInput input(s.filename);
-    const SF_INFO record = input.info();
+    const SF_INFO record = outputRecord(input.info(), s.encoding, s.filename);
     checkWritable(record, s.filename);
     RunShape shape{record.frames, record.channels, s.fftsize, s.overlap, templates.rows() + s.components, threads,
                    s.loss, s.mask};
     if (input.lengthKnown())
         checkMemory(shape);
-    OutputSet outputs(outputList(s, sources, OutputNames(s.filename)));
+    OutputSet outputs(outputList(s, sources, OutputNames(s.filename, s.outdir)));
 
     InputSound sound = input.read([&](long long frames) {
         shape.frames = frames;

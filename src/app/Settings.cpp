@@ -1,9 +1,11 @@
 #include "app/Settings.h"
 
 #include "app/RunError.h"
+#include "app/SoundFile.h"
 
 #include <tclap/CmdLine.h>
 
+#include <initializer_list>
 #include <iostream>
 #include <vector>
 
@@ -69,77 +71,131 @@ void checkRanges(int fftOption, const Settings& s)
 
 }  // namespace
 
+namespace {
+
+std::vector<std::string> encodingNames()
+{
+    std::vector<std::string> names;
+    for (const OutputEncoding& e : outputEncodings())
+        names.push_back(e.name);
+    return names;
+}
+
+// Every declaration of the command line, added to cmd once they all exist.
+struct CommandLine {
+    const std::vector<std::string> lossNames{"euclidean", "kl"};
+    const std::vector<std::string> maskNames{"direct", "soft"};
+    const std::vector<std::string> encodings = encodingNames();
+    TCLAP::ValuesConstraint<std::string> lossValues{lossNames};
+    TCLAP::ValuesConstraint<std::string> maskValues{maskNames};
+    TCLAP::ValuesConstraint<std::string> encodingValues{encodings};
+
+    TCLAP::CmdLine cmd{"tessavo", ' ', "0.11"};
+    TCLAP::UnlabeledValueArg<std::string> filename{"filename", "Filename", true, "default.wav", "filename"};
+    TCLAP::UnlabeledValueArg<Number<int>> components{"components", "number of components", true, 2, "#components"};
+    TCLAP::ValueArg<Number<int>> fftsize{"f", "fftsize", "fftsize", false, 4096, "long"};
+    TCLAP::ValueArg<Number<int>> maxiterations{"i", "maxiterations", "max number of iterations", false, 1000, "long"};
+    TCLAP::ValueArg<Number<double>> criteria{"c", "criteria", "stopping criteria", false, 0.001, "double"};
+    TCLAP::ValueArg<Number<int>> overlap{"o", "overlap", "overlap", false, 4, "long"};
+    TCLAP::SwitchArg silent{"s", "silent", "don't be verbose", false};
+    TCLAP::SwitchArg matrixout{"m", "matrixout", "output W and H matrices", false};
+    TCLAP::ValueArg<Number<int>> threads{"t", "threads", "worker threads (0 = all cores)", false, 0, "long"};
+    TCLAP::ValueArg<std::string> loss{"", "loss",
+                                      "what the factorisation minimises: euclidean distance or kl "
+                                      "(generalised Kullback-Leibler) divergence",
+                                      false, "euclidean", &lossValues};
+    TCLAP::MultiArg<std::string> templates{"", "templates",
+                                           "a named source NAME: the rows of FILE, an H file as -m writes it, "
+                                           "as fixed spectral templates",
+                                           false, "NAME=FILE"};
+    TCLAP::ValueArg<std::string> mask{"", "mask",
+                                      "how outputs are rebuilt: direct (each model magnitude) or "
+                                      "soft (the input's spectrum under soft masks)",
+                                      false, "direct", &maskValues};
+    TCLAP::ValueArg<Number<double>> maskpower{
+        "", "maskpower", "exponent of the soft masks, above 0 and at most 10 (default 2)", false, 2.0, "double"};
+    TCLAP::ValueArg<Number<int>> precision{
+        "", "precision", "significant digits of the W and H files, 1 to 17 (default 6; 17 reads back exactly)",
+        false, 6, "long"};
+    TCLAP::ValueArg<std::string> outdir{"d", "outdir",
+                                        "the folder that every output goes into, named after the input's last "
+                                        "path component; it must exist and be writable (default: the input's "
+                                        "own folder)",
+                                        false, "", "folder"};
+    TCLAP::ValueArg<std::string> encoding{"", "encoding",
+                                          "the outputs' sample encoding in the input's file format: pcm16, pcm24 "
+                                          "or pcm32 (integers, clipped at full scale), float or double (keep "
+                                          "values beyond full scale) (default: the input's)",
+                                          false, "", &encodingValues};
+
+    CommandLine()
+    {
+        for (TCLAP::Arg* arg : std::initializer_list<TCLAP::Arg*>{
+                 &filename, &components, &fftsize, &maxiterations, &criteria, &overlap, &silent, &matrixout,
+                 &threads, &loss, &templates, &mask, &maskpower, &precision, &outdir, &encoding})
+            cmd.add(arg);
+    }
+};
+
+}  // namespace
+
 void parseSettings(int argc, const char* const* argv, Settings& settings, ParseFailure onFailure)
 {
     try {
-        TCLAP::CmdLine cmd("tessavo", ' ', "0.11");
-        cmd.setExceptionHandling(onFailure == ParseFailure::exitProcess);
-        TCLAP::UnlabeledValueArg<std::string> filename("filename", "Filename", true, "default.wav", "filename");
-        TCLAP::UnlabeledValueArg<Number<int>> components("components", "number of components", true, 2, "#components");
-        TCLAP::ValueArg<Number<int>> fftsize("f", "fftsize", "fftsize", false, 4096, "long");
-        TCLAP::ValueArg<Number<int>> maxiterations("i", "maxiterations", "max number of iterations", false, 1000, "long");
-        TCLAP::ValueArg<Number<double>> criteria("c", "criteria", "stopping criteria", false, 0.001, "double");
-        TCLAP::ValueArg<Number<int>> overlap("o", "overlap", "overlap", false, 4, "long");
-        TCLAP::SwitchArg silent("s", "silent", "don't be verbose", false);
-        TCLAP::SwitchArg matrixout("m", "matrixout", "output W and H matrices", false);
-        TCLAP::ValueArg<Number<int>> threads("t", "threads", "worker threads (0 = all cores)", false, 0, "long");
-        std::vector<std::string> lossNames{"euclidean", "kl"};
-        TCLAP::ValuesConstraint<std::string> lossValues(lossNames);
-        TCLAP::ValueArg<std::string> loss("", "loss", "what the factorisation minimises: euclidean distance or kl "
-                                          "(generalised Kullback-Leibler) divergence", false, "euclidean", &lossValues);
-        TCLAP::MultiArg<std::string> templates("", "templates",
-                                               "a named source NAME: the rows of FILE, an H file as -m writes it, "
-                                               "as fixed spectral templates",
-                                               false, "NAME=FILE");
-        std::vector<std::string> maskNames{"direct", "soft"};
-        TCLAP::ValuesConstraint<std::string> maskValues(maskNames);
-        TCLAP::ValueArg<std::string> mask("", "mask", "how outputs are rebuilt: direct (each model magnitude) or "
-                                          "soft (the input's spectrum under soft masks)", false, "direct", &maskValues);
-        TCLAP::ValueArg<Number<double>> maskpower("", "maskpower", "exponent of the soft masks, above 0 and at most 10 (default 2)", false, 2.0, "double");
-        TCLAP::ValueArg<Number<int>> precision("", "precision", "significant digits of the W and H files, 1 to 17 (default 6; 17 reads back exactly)", false, 6,
-                                               "long");
-        cmd.add(filename);
-        cmd.add(components);
-        cmd.add(fftsize);
-        cmd.add(maxiterations);
-        cmd.add(criteria);
-        cmd.add(overlap);
-        cmd.add(silent);
-        cmd.add(matrixout);
-        cmd.add(threads);
-        cmd.add(loss);
-        cmd.add(templates);
-        cmd.add(mask);
-        cmd.add(maskpower);
-        cmd.add(precision);
+        CommandLine line;
+        line.cmd.setExceptionHandling(onFailure == ParseFailure::exitProcess);
 
         // TCLAP takes a mutable vector of words; it never writes through them.
         std::vector<std::string> words(argv, argv + argc);
-        cmd.parse(words);
+        line.cmd.parse(words);
 
-        settings.filename = filename.getValue();
-        settings.components = components.getValue().value;
-        const int fftOption = fftsize.getValue().value;
-        settings.maxiterations = maxiterations.getValue().value;
-        settings.criteria = criteria.getValue().value;
-        settings.overlap = overlap.getValue().value;
-        settings.verbose = !silent.getValue();
-        settings.matrixout = matrixout.getValue();
-        settings.threads = threads.getValue().value;
-        settings.loss = loss.getValue() == "kl" ? Loss::kl : Loss::euclidean;
-        settings.templates = templates.getValue();
-        settings.mask = mask.getValue() == "soft" ? MaskMode::soft : MaskMode::direct;
-        settings.maskPower = maskpower.getValue().value;
-        settings.precision = precision.getValue().value;
+        settings.filename = line.filename.getValue();
+        settings.components = line.components.getValue().value;
+        const int fftOption = line.fftsize.getValue().value;
+        settings.maxiterations = line.maxiterations.getValue().value;
+        settings.criteria = line.criteria.getValue().value;
+        settings.overlap = line.overlap.getValue().value;
+        settings.verbose = !line.silent.getValue();
+        settings.matrixout = line.matrixout.getValue();
+        settings.threads = line.threads.getValue().value;
+        settings.loss = line.loss.getValue() == "kl" ? Loss::kl : Loss::euclidean;
+        settings.templates = line.templates.getValue();
+        settings.mask = line.mask.getValue() == "soft" ? MaskMode::soft : MaskMode::direct;
+        settings.maskPower = line.maskpower.getValue().value;
+        settings.precision = line.precision.getValue().value;
+        settings.outdir = line.outdir.getValue();
+        settings.encoding = line.encoding.getValue();
         if (fftOption >= 1 && fftOption <= maxFftsizeOption)
             settings.fftsize = transformSize(fftOption);
         settings.windowsize = settings.fftsize;
         checkRanges(fftOption, settings);
+        // An empty folder name would quietly mean the input's own folder.
+        if (line.outdir.isSet() && settings.outdir.empty())
+            throw RunError("outdir must name a folder\n");
     } catch (const TCLAP::ArgException& e) {
         if (onFailure == ParseFailure::throwException)
             throw;
         std::cerr << "error: " << e.error() << " for arg " << e.argId() << std::endl;
     }
+}
+
+std::vector<DeclaredOption> declaredOptions()
+{
+    CommandLine line;
+    std::vector<DeclaredOption> options;
+    for (TCLAP::Arg* arg : line.cmd.getArgList()) {
+        if (arg == &line.filename || arg == &line.components)
+            continue;
+        DeclaredOption option{arg->getFlag(), arg->getName(), {}};
+        if (arg == &line.loss)
+            option.values = line.lossNames;
+        else if (arg == &line.mask)
+            option.values = line.maskNames;
+        else if (arg == &line.encoding)
+            option.values = line.encodings;
+        options.push_back(option);
+    }
+    return options;
 }
 
 }  // namespace tessavo

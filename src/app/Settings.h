@@ -25,6 +25,8 @@ struct Settings {
     MaskMode mask = MaskMode::direct;
     double maskPower = 2.0;
     int precision = 6;      // significant digits of the W and H files
+    std::string outdir;     // the folder of every output; empty: the input's own folder
+    std::string encoding;   // the outputs' sample encoding by name; empty: the input's
 };
 
 // Largest --maskpower: beyond it the powers of ordinary magnitudes overflow.
@@ -55,5 +57,17 @@ enum class ParseFailure {
 // the option and its range.
 void parseSettings(int argc, const char* const* argv, Settings& settings,
                    ParseFailure onFailure = ParseFailure::exitProcess);
+
+// One option of the command line, as --help lists it.
+struct DeclaredOption {
+    std::string flag;                 // the short form without its dash, or ""
+    std::string name;                 // the long form without its two dashes
+    std::vector<std::string> values;  // the only words it takes, when it takes one of a few
+};
+
+// Every option that parseSettings declares, TCLAP's own (--help, --version
+// and "--", --ignore_rest) included, in the order --help lists them: what the
+// manual page, the README and the shell completion must all describe.
+std::vector<DeclaredOption> declaredOptions();
 
 }  // namespace tessavo

@@ -220,6 +220,37 @@ InputSound readSoundFile(const std::string& filename)
     return SoundInput(filename).read();
 }
 
+const std::vector<OutputEncoding>& outputEncodings()
+{
+    static const std::vector<OutputEncoding> encodings{{"pcm16", SF_FORMAT_PCM_16},
+                                                       {"pcm24", SF_FORMAT_PCM_24},
+                                                       {"pcm32", SF_FORMAT_PCM_32},
+                                                       {"float", SF_FORMAT_FLOAT},
+                                                       {"double", SF_FORMAT_DOUBLE}};
+    return encodings;
+}
+
+SF_INFO outputRecord(const SF_INFO& input, const std::string& encoding, const std::string& filename)
+{
+    if (encoding.empty())
+        return input;
+    const auto& all = outputEncodings();
+    const auto found = std::find_if(all.begin(), all.end(), [&](const OutputEncoding& e) { return encoding == e.name; });
+    if (found == all.end())
+        throw RunError("Not able to write encoding " + encoding + ": it is not one of pcm16, pcm24, pcm32, float and double\n");
+    SF_INFO record = input;
+    // The container and its byte order stay; only the encoding changes.
+    record.format = (input.format & ~SF_FORMAT_SUBMASK) | found->subtype;
+    if (!sf_format_check(&record)) {
+        SF_FORMAT_INFO container{};
+        container.format = input.format & SF_FORMAT_TYPEMASK;
+        const bool named = sf_command(nullptr, SFC_GET_FORMAT_INFO, &container, sizeof container) == 0 && container.name;
+        throw RunError("Not able to write encoding " + encoding + " in " + (named ? container.name : "the container") +
+                       ", the format of input file " + filename + "\n");
+    }
+    return record;
+}
+
 void checkWritable(const SF_INFO& record, const std::string& filename)
 {
     const std::string failure = "Not able to write output files in the format of input file " + filename + "\n";

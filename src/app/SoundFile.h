@@ -1,7 +1,8 @@
 #pragma once
 // Sound file input and output through libsndfile, as 32-bit float samples
-// (+-1.0 full scale). Every output takes the input's container, encoding and
-// sample rate from the record that the input open filled.
+// (+-1.0 full scale). Every output takes the input's container and sample
+// rate from the record that the input open filled, and its encoding too
+// unless the run names another.
 //
 // Samples travel in blocks of a bounded size, whatever the file's length:
 // some encoders (Vorbis) put a buffer as long as one call's samples on the
@@ -64,6 +65,22 @@ InputSound readSoundFile(const std::string& filename);
 // few samples. Sound Designer II is refused, since it keeps its header in a
 // second file beside the sound.
 void checkWritable(const SF_INFO& record, const std::string& filename);
+
+// An encoding that --encoding names: the same word for every container.
+struct OutputEncoding {
+    const char* name;
+    int subtype;  // the library's SF_FORMAT_ encoding
+};
+
+// The encodings the outputs can be given, in the order the help lists them:
+// pcm16, pcm24, pcm32, float, double.
+const std::vector<OutputEncoding>& outputEncodings();
+
+// The record of the outputs: input's, with the encoding of that name in the
+// same container, or input itself when encoding is empty. Throws RunError
+// (one line naming the encoding and the container) when the container has
+// no such encoding, or the name is none of outputEncodings().
+SF_INFO outputRecord(const SF_INFO& input, const std::string& encoding, const std::string& filename);
 
 // One output sound, written block by block as its samples come: one
 // channel (mono) or two (stereo, interleaved left first), in the record's

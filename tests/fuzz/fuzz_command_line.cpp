@@ -8,6 +8,7 @@
 
 #include <tclap/CmdLine.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -75,5 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(s.overlap >= 1 && s.overlap <= s.fftsize);
     check(s.components >= 0);
     check(s.threads >= 0);
+    // Only the names the help lists, and no empty folder name.
+    const std::vector<std::string> encodings = {"", "pcm16", "pcm24", "pcm32", "float", "double"};
+    check(std::find(encodings.begin(), encodings.end(), s.encoding) != encodings.end());
+    check(s.outdir.empty() || std::find(line.begin(), line.end(), s.outdir) != line.end());
     return 0;
 }

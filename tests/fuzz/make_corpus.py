@@ -133,6 +133,9 @@ def main():
     command("missing_value", ["a.wav", "2", "-f"])
     command("missing_components", ["a.wav"])
     command("empty_word", ["", "2"])
+    command("output_choices", ["-d", "out/", "--encoding", "float", "a.wav", "2"])
+    command("unknown_encoding", ["a.wav", "2", "--encoding", "pcm8"])
+    command("empty_outdir", ["a.wav", "2", "--outdir", ""])
 
 
 if __name__ == "__main__":
