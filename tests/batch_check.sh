@@ -44,18 +44,16 @@ while IFS= read -r -d $'\036' block; do
 done < <(blocks_under "## Many files at once")
 ssh_command=""
 shared_command=""
+slurm_command=""
 while IFS= read -r -d $'\036' block; do
   case $block in
     *--transferfile*) ssh_command=$block ;;
     *parallel*/shared/*) shared_command=$block ;;
+    *sbatch*) slurm_command=$block ;;
   esac
 done < <(blocks_under "### Spreading a collection over several machines")
 [ -n "$ssh_command" ] || fail "no GNU parallel command with --transferfile under 'Spreading a collection over several machines'"
 [ -n "$shared_command" ] || fail "no GNU parallel command over /shared/ under 'Spreading a collection over several machines'"
-slurm_command=""
-while IFS= read -r -d $'\036' block; do
-  case $block in *sbatch*) slurm_command=$block ;; esac
-done < <(blocks_under "### Spreading a collection over several machines")
 [ -n "$slurm_command" ] || fail "no sbatch command under 'Spreading a collection over several machines'"
 [ -n "$parallel_command" ] || fail "no GNU parallel command in the README's section 'Many files at once'"
 [ -n "$xargs_command" ] || fail "no xargs command in the README's section 'Many files at once'"

@@ -25,8 +25,8 @@ complete_words() {
   bash --norc --noprofile -c '
     if [ -n "$2" ]; then source "$2" || exit 3; fi
     source "$1" || exit 3
-    spec=$(complete -p tessavo) || exit 4
-    function=${spec#*-F }
+    registration=$(complete -p tessavo) || exit 4
+    function=${registration#*-F }
     function=${function%% *}
     shift 2
     COMP_WORDS=("$@")

@@ -31,15 +31,6 @@ void writeInput(const std::string& path, int channels = 1)
     ASSERT_TRUE(writeSound(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, channels, kRate, testSignal(kFrames, channels, kRate)));
 }
 
-std::vector<std::string> listing(const std::string& dir)
-{
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 const std::vector<std::string> kOutputs = {"song-0.wav", "song-1.wav", "song-residual.wav", "song.wav-H.txt",
                                            "song.wav-W.txt"};
 

@@ -5,6 +5,7 @@
 #include "factorisation/Matrix.h"
 #include "spectral/Stft.h"
 
+#include "support/Folder.h"
 #include "support/Program.h"
 #include "support/TestFiles.h"
 
@@ -38,15 +39,6 @@ std::vector<SampleBuffer> resynthesiseInput(const std::string& path, int n, int 
         out.push_back(stft.synthesise(magnitude, phase));
     }
     return out;
-}
-
-std::vector<std::string> listing(const std::string& dir)
-{
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "support/Program.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -40,6 +41,15 @@ std::vector<std::string> names(const Snapshot& s)
     for (const auto& [name, contents] : s)
         n.push_back(name);
     return n;
+}
+
+std::vector<std::string> listing(const std::string& dir)
+{
+    std::vector<std::string> entries;
+    for (const auto& e : fs::directory_iterator(dir))
+        entries.push_back(e.path().filename().string());
+    std::sort(entries.begin(), entries.end());
+    return entries;
 }
 
 std::vector<std::string> changed(const Snapshot& before, const Snapshot& after)

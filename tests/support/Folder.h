@@ -15,6 +15,8 @@ using Snapshot = std::map<std::string, std::string>;
 Snapshot snapshot(const std::string& dir);
 
 std::vector<std::string> names(const Snapshot& s);
+// The names of a folder's own entries, sorted.
+std::vector<std::string> listing(const std::string& dir);
 // Names in both snapshots whose contents differ.
 std::vector<std::string> changed(const Snapshot& before, const Snapshot& after);
 
