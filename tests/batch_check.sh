@@ -12,7 +12,11 @@ set -uo pipefail
 tessavo=$1
 readme=$2
 
-fail() { echo "FAIL: $*"; exit 1; }
+fail() {
+  echo "FAIL: $*"
+  [ -s "${scratch-}/out" ] && { echo "The last command printed:"; cat "$scratch/out"; }
+  exit 1
+}
 
 command -v parallel >/dev/null || fail "GNU parallel is not installed (scripts/setup installs it)"
 command -v sox >/dev/null && command -v soxi >/dev/null || fail "sox is not installed (scripts/setup installs it)"
@@ -100,7 +104,7 @@ inputs_unchanged() {
 
 # The GNU parallel command: every output, nothing else, inputs untouched.
 run "$parallel_command"; status=$?
-[ "$status" -eq 0 ] || fail "the parallel command exited with $status: $(cat out)"
+[ "$status" -eq 0 ] || fail "the parallel command exited with $status"
 expect_outputs separated "parallel" "${stems[@]}"
 [ "$(count separated)" -eq 12 ] || fail "parallel: separated/ holds $(count separated) files, not 12: $(ls separated)"
 inputs_unchanged "parallel"
@@ -109,7 +113,7 @@ first=$(cd separated && sha256sum -- *)
 # Again over the same pattern: the outputs are not among the inputs, so the
 # same files come out with the same bytes.
 run "$parallel_command"; status=$?
-[ "$status" -eq 0 ] || fail "the second parallel run exited with $status: $(cat out)"
+[ "$status" -eq 0 ] || fail "the second parallel run exited with $status"
 [ "$(count separated)" -eq 12 ] || fail "second run: separated/ holds $(ls separated)"
 [ "$(cd separated && sha256sum -- *)" = "$first" ] || fail "the second run gave other outputs"
 [ "$(count recordings)" -eq 3 ] || fail "second run: recordings/ holds $(ls recordings)"
@@ -119,21 +123,21 @@ run "$parallel_command"; status=$?
 printf 'not a sound\n' >recordings/bad.wav
 rm -rf separated
 run "$parallel_command"; status=$?
-[ "$status" -eq 1 ] || fail "with one bad input the parallel command exited with $status, not 1: $(cat out)"
-grep -q 'Not able to open input file recordings/bad.wav' out || fail "parallel: no message about the bad input: $(cat out)"
+[ "$status" -eq 1 ] || fail "with one bad input the parallel command exited with $status, not 1"
+grep -q 'Not able to open input file recordings/bad.wav' out || fail "parallel: no message about the bad input"
 expect_outputs separated "parallel with a bad input" "${stems[@]}"
 [ "$(count separated)" -eq 12 ] || fail "parallel with a bad input: separated/ holds $(ls separated)"
 
 # The xargs command, the same way: 123 when any run failed.
 rm -rf separated
 run "$xargs_command"; status=$?
-[ "$status" -eq 123 ] || fail "with one bad input the xargs command exited with $status, not 123: $(cat out)"
+[ "$status" -eq 123 ] || fail "with one bad input the xargs command exited with $status, not 123"
 expect_outputs separated "xargs with a bad input" "${stems[@]}"
 [ "$(count separated)" -eq 12 ] || fail "xargs: separated/ holds $(ls separated)"
 rm recordings/bad.wav
 rm -rf separated
 run "$xargs_command"; status=$?
-[ "$status" -eq 0 ] || fail "the xargs command exited with $status: $(cat out)"
+[ "$status" -eq 0 ] || fail "the xargs command exited with $status"
 [ "$(cd separated && sha256sum -- *)" = "$first" ] || fail "xargs gave other outputs than parallel"
 inputs_unchanged "xargs"
 
@@ -143,7 +147,7 @@ beside=${parallel_command//--outdir separated /}
 [ "$beside" != "$parallel_command" ] || fail "could not drop --outdir from: $parallel_command"
 rm -rf separated
 run "$beside"; status=$?
-[ "$status" -eq 0 ] || fail "the parallel command without --outdir exited with $status: $(cat out)"
+[ "$status" -eq 0 ] || fail "the parallel command without --outdir exited with $status"
 expect_outputs recordings "without --outdir" "${stems[@]}"
 [ "$(count recordings)" -eq 15 ] || fail "without --outdir recordings/ holds $(ls recordings)"
 inputs_unchanged "without --outdir"
@@ -164,7 +168,12 @@ host=$1
 shift
 [ "${1-}" = -- ] && shift
 echo "$host" >>"$MACHINES/used"
+# As sshd does, the command gets the account's home and login shell: GNU
+# parallel's worker runs each job with $SHELL and, without one, runs nothing
+# yet reports success.
 export HOME="$MACHINES/$host"
+SHELL=$(getent passwd "$(id -u)" | cut -d: -f7)
+export SHELL=${SHELL:-/bin/sh}
 mkdir -p "$HOME" && cd "$HOME" || exit 255
 exec bash -c "$*"
 END
@@ -173,19 +182,19 @@ export PARALLEL_SSH="$scratch/ssh" MACHINES="$scratch/machines" PATH="$scratch/b
 
 rm -rf separated
 run "$ssh_command"; status=$?
-[ "$status" -eq 0 ] || fail "the command for several machines exited with $status: $(cat out)"
+[ "$status" -eq 0 ] || fail "the command for several machines exited with $status"
 expect_outputs separated "several machines" "${stems[@]}"
 [ "$(count separated)" -eq 12 ] || fail "several machines: separated/ holds $(ls separated)"
 [ "$(cd separated && sha256sum -- *)" = "$first" ] || fail "the machines gave other outputs than one machine"
-grep -Eqx 'alpha|beta' machines/used || fail "no job ran on the machines alpha and beta: $(cat out)"
+grep -Eqx 'alpha|beta' machines/used || fail "no job ran on the machines alpha and beta"
 [ -z "$(find machines -mindepth 2 -type f)" ] || fail "files were left on the machines: $(find machines -mindepth 2 -type f)"
 inputs_unchanged "several machines"
 
 printf 'not a sound\n' >recordings/bad.wav
 rm -rf separated
 run "$ssh_command"; status=$?
-[ "$status" -eq 1 ] || fail "with one bad input the command for several machines exited with $status, not 1: $(cat out)"
-grep -q 'Not able to open input file recordings/bad.wav' out || fail "several machines: no message about the bad input: $(cat out)"
+[ "$status" -eq 1 ] || fail "with one bad input the command for several machines exited with $status, not 1"
+grep -q 'Not able to open input file recordings/bad.wav' out || fail "several machines: no message about the bad input"
 [ "$(cd separated && sha256sum -- *)" = "$first" ] || fail "several machines with a bad input: other outputs: $(ls separated)"
 rm recordings/bad.wav
 
@@ -195,7 +204,7 @@ mkdir -p shared
 cp -r recordings shared/
 shared=${shared_command//\/shared\//$scratch\/shared\/}
 run "$shared"; status=$?
-[ "$status" -eq 0 ] || fail "the command for a shared folder exited with $status: $(cat out)"
+[ "$status" -eq 0 ] || fail "the command for a shared folder exited with $status"
 [ "$(cd shared/separated && sha256sum -- *)" = "$first" ] || fail "the shared folder got other outputs: $(ls shared/separated)"
 
 # The Slurm job array, with "sbatch" played by a script that runs every
@@ -221,7 +230,7 @@ END
 chmod +x bin/sbatch
 rm -rf separated
 run "$slurm_command"; status=$?
-[ "$status" -eq 0 ] || fail "the Slurm command exited with $status: $(cat out)"
+[ "$status" -eq 0 ] || fail "the Slurm command exited with $status"
 [ "$(cd separated && sha256sum -- *)" = "$first" ] || fail "the Slurm job array gave other outputs: $(ls separated) $(cat slurm-*.out)"
 
 echo "batch check passed: the README's commands over ${#stems[@]} files, on one machine, on several and as a job array"
