@@ -65,18 +65,19 @@ grep -q 'recordings/\*\.wav' <<<"$parallel_command$xargs_command" || fail "the c
 grep -q 'separated' <<<"$parallel_command" || fail "the parallel command no longer writes into separated/"
 
 # The layout the commands expect: the program at build/tessavo and the
-# sounds in recordings/, here three short ones (mono and stereo, one with a
-# blank in its name).
+# sounds in recordings/, here three of three seconds (mono and stereo, one
+# with a blank in its name): long enough for several transforms, so that no
+# output is silent and a mix-up of outputs shows in their checksums.
 mkdir -p build recordings
 ln -s "$tessavo" build/tessavo
-sox -V1 -n -r 8000 -b 16 -c 1 recordings/alpha.wav synth 1 sine 300 sine 500 vol 0.4 || fail "sox failed"
-sox -V1 -n -r 8000 -b 16 -c 2 "recordings/take two.wav" synth 1 pluck 220 pluck 330 vol 0.5 || fail "sox failed"
-sox -V1 -n -r 8000 -b 16 -c 1 recordings/gamma.wav synth 1 square 110 vol 0.3 || fail "sox failed"
+sox -V1 -n -r 8000 -b 16 -c 1 recordings/alpha.wav synth 3 sine 300 sine 500 vol 0.4 || fail "sox failed"
+sox -V1 -n -r 8000 -b 16 -c 2 "recordings/take two.wav" synth 3 pluck 220 pluck 330 vol 0.5 || fail "sox failed"
+sox -V1 -n -r 8000 -b 16 -c 1 recordings/gamma.wav synth 3 square 110 vol 0.3 || fail "sox failed"
 stems=(alpha "take two" gamma)
 checksums() { (cd recordings && sha256sum -- alpha.wav "take two.wav" gamma.wav); }
 inputs=$(checksums)
 
-# One transform of 8192 samples, hop 2048: 8000 samples give 4 hops.
+# Transforms of 8192 samples, hop 2048: 24000 samples give 12 hops.
 expect_outputs() {  # FOLDER WHAT STEM...
   local folder=$1 what=$2; shift 2
   local stem part file channels
@@ -87,7 +88,7 @@ expect_outputs() {  # FOLDER WHAT STEM...
       file="$folder/$stem-$part.wav"
       [ -f "$file" ] || fail "$what: no $file"
       [ "$(soxi -t "$file" 2>/dev/null)" = wav ] || fail "$what: $file is not a WAV sound"
-      [ "$(soxi -s "$file" 2>/dev/null)" = 8192 ] || fail "$what: $file has $(soxi -s "$file" 2>&1) samples, not 8192"
+      [ "$(soxi -s "$file" 2>/dev/null)" = 24576 ] || fail "$what: $file has $(soxi -s "$file" 2>&1) samples, not 24576"
       [ "$(soxi -c "$file" 2>/dev/null)" = "$channels" ] || fail "$what: $file does not have $channels channels"
       [ "$(soxi -r "$file" 2>/dev/null)" = 8000 ] || fail "$what: $file is not at 8000 Hz"
       [ "$(soxi -b "$file" 2>/dev/null)" = 16 ] || fail "$what: $file is not 16-bit"
@@ -109,6 +110,7 @@ expect_outputs separated "parallel" "${stems[@]}"
 [ "$(count separated)" -eq 12 ] || fail "parallel: separated/ holds $(count separated) files, not 12: $(ls separated)"
 inputs_unchanged "parallel"
 first=$(cd separated && sha256sum -- *)
+[ "$(cut -d' ' -f1 <<<"$first" | sort -u | wc -l)" -eq 12 ] || fail "parallel: some outputs are the same: $first"
 
 # Again over the same pattern: the outputs are not among the inputs, so the
 # same files come out with the same bytes.
