@@ -99,6 +99,12 @@ TEST(Templates, EveryBadNameFileAndValueHasItsMessage)
         {{"a=" + dir.path()}, "Is a directory"},
         {{"a=" + file("cols.txt", goodText(1, 8))}, "has 8 columns, but this run has 4 bins; -f 8 fits it"},
         {{"a=" + file("odd.txt", goodText(1, 6))}, "has 6 columns, but this run has 4 bins; no -f value fits it"},
+        // W files: by name, and by shape (more frames than components).
+        {{"a=" + file("take.wav-W.txt", goodText(3, 8))},
+         "Template file " + dir.file("take.wav-W.txt") + " holds W of a run (3 frames by 8 components), not "
+         "templates: give that run's H file, " + dir.file("take.wav-H.txt")},
+        {{"a=" + file("acts.txt", goodText(6, 2))}, "acts.txt holds W of a run (6 frames by 2 components), not "
+                                                     "templates: give that run's H file (NAME-H.txt) instead"},
         {{"a=" + file("empty.txt", "")}, "does not start with a 'rows columns' header"},
         {{"a=" + file("header.txt", "2 x\n")}, "does not start with a 'rows columns' header"},
         {{"a=" + file("minus.txt", "-1 4\n")}, "does not start with a 'rows columns' header"},

@@ -110,6 +110,29 @@ bool parseWhole(const std::string& word, T& value)
     return result.ec == std::errc() && result.ptr == end;
 }
 
+bool endsWith(const std::string& s, const std::string& end)
+{
+    return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+}
+
+// W of a run has a row per frame and a column per component, so it is
+// taller than wide, where templates have a column per bin; -m names it
+// NAME-W.txt. Its column count is the run's K, and "-f K fits it" would
+// lead to a run on nonsense.
+bool looksLikeW(const std::string& path, long long rows, long long columns)
+{
+    return endsWith(path, "-W.txt") || rows > columns;
+}
+
+std::string notTemplates(const std::string& path, long long rows, long long columns)
+{
+    const std::string what = "Template file " + path + " holds W of a run (" + std::to_string(rows) + " frames by " +
+                             std::to_string(columns) + " components), not templates: give that run's H file";
+    if (endsWith(path, "-W.txt"))
+        return what + ", " + path.substr(0, path.size() - 6) + "-H.txt";
+    return what + " (NAME-H.txt) instead";
+}
+
 Matrix readTemplateFile(const std::string& path, int bins)
 {
     WordReader reader(path);
@@ -120,6 +143,8 @@ Matrix readTemplateFile(const std::string& path, int bins)
         fail("Template file " + path + " does not start with a 'rows columns' header");
     if (rows == 0)
         fail("Template file " + path + " holds no rows");
+    if (columns != bins && looksLikeW(path, rows, columns))
+        fail(notTemplates(path, rows, columns));
     if (columns != bins)
         fail(columnMismatch(path, columns, bins));
     if (rows > std::numeric_limits<int>::max() / std::max(1, bins))
