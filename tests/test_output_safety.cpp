@@ -179,25 +179,34 @@ TEST(OutputSafety, FileSizeLimitRemovesTheUnfinishedOutput)
 }
 
 // A shell loop over several files stops at Ctrl-C, which the terminal sends
-// to the whole job: the shell itself ends only when its child dies of SIGINT.
+// to the whole job, and leaves no temporary once the job has ended. The shell
+// usually ends only when its child dies of SIGINT; but a Ctrl-C that comes
+// after the shell started the program and before it waits for it ends the
+// shell at once, while the program is still removing its temporaries. The
+// second shell is held at that moment every time.
 TEST(OutputSafety, ControlCStopsAShellLoop)
 {
-    ScratchDir dir;
-    writeInput(dir.file("a.wav"));
-    writeInput(dir.file("b.wav"));
     const std::string loop = "for f in a.wav b.wav; do \"$0\" \"$f\" 2 -f 256 -i 100000000 -c 0 -s; echo \"after $f\"; done";
-    Launch job({}, dir.path());
-    job.program = {"/bin/bash", "-c", loop, tessavoBinary()};
-    job.ownProcessGroup = true;
-    Child shell(job);
-    shell.start();
-    ASSERT_TRUE(waitForTemporary(dir.path()));
-    kill(-shell.pid(), SIGINT);
-    const RunResult r = shell.wait();
-    EXPECT_TRUE(r.signalled) << "the loop went on, status " << r.status << ": " << r.out;
-    EXPECT_EQ(r.signal, SIGINT);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(names(snapshot(dir.path())), (std::vector<std::string>{"a.wav", "b.wav"}));
+    const std::vector<std::string> plainShell = {"/bin/bash", "-c", loop, tessavoBinary()};
+    const std::vector<std::string> heldShell = {"/usr/bin/env", std::string("LD_PRELOAD=") + TESSAVO_HELD_SHELL,
+                                                "/bin/bash", "-c", loop, tessavoBinary()};
+    for (const auto& shell : {plainShell, heldShell}) {
+        ScratchDir dir;
+        writeInput(dir.file("a.wav"));
+        writeInput(dir.file("b.wav"));
+        Launch job({}, dir.path());
+        job.program = shell;
+        job.ownProcessGroup = true;
+        Child child(job);
+        child.start();
+        ASSERT_TRUE(waitForTemporary(dir.path())) << shell[0];
+        kill(-child.pid(), SIGINT);
+        const RunResult r = child.wait();
+        EXPECT_TRUE(r.signalled) << shell[0] << ": the loop went on, status " << r.status << ": " << r.out;
+        EXPECT_EQ(r.signal, SIGINT) << shell[0];
+        EXPECT_EQ(r.out, "") << shell[0];
+        EXPECT_EQ(names(snapshot(dir.path())), (std::vector<std::string>{"a.wav", "b.wav"})) << shell[0];
+    }
 }
 
 // Standard output read by a program that has gone away (a pipe into head):

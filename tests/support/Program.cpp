@@ -86,8 +86,9 @@ Child::Child(const Launch& launch)
         argv.push_back(w.data());
     argv.push_back(nullptr);
 
-    int hold[2], out[2] = {-1, -1};
-    if (pipe2(hold, O_CLOEXEC) != 0 || (launch.closedStdout && pipe2(out, O_CLOEXEC) != 0))
+    int hold[2], job[2], out[2] = {-1, -1};
+    if (pipe2(hold, O_CLOEXEC) != 0 || pipe2(job, O_CLOEXEC) != 0 ||
+        (launch.closedStdout && pipe2(out, O_CLOEXEC) != 0))
         throw std::runtime_error("pipe");
     const int outFd = launch.closedStdout ? out[1] : open(outFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const int errFd = open(errFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -113,6 +114,9 @@ Child::Child(const Launch& launch)
         dup2(nullFd, 0);
         dup2(outFd, 1);
         dup2(errFd, 2);
+        // Inherited by everything the child starts: the reading end sees the
+        // end of the file once the last of them has ended.
+        fcntl(job[1], F_SETFD, 0);
         char byte;
         close(hold[1]);
         if (read(hold[0], &byte, 1) != 1)
@@ -123,6 +127,8 @@ Child::Child(const Launch& launch)
         _exit(127);
     }
     close(hold[0]);
+    close(job[1]);
+    jobEnd_ = job[0];
     close(outFd);
     close(errFd);
     close(nullFd);
@@ -137,6 +143,8 @@ Child::~Child()
 {
     if (release_ >= 0)
         close(release_);
+    if (jobEnd_ >= 0)
+        close(jobEnd_);
     if (pid_ > 0) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
@@ -162,6 +170,13 @@ RunResult Child::wait()
     while (wait4(pid_, &raw, 0, &usage) < 0 && errno == EINTR) {
     }
     pid_ = -1;
+    for (char byte;;) {
+        const ssize_t n = read(jobEnd_, &byte, 1);
+        if (n == 0 || (n < 0 && errno != EINTR))
+            break;
+    }
+    close(jobEnd_);
+    jobEnd_ = -1;
     RunResult r;
     if (WIFEXITED(raw)) {
         r.status = WEXITSTATUS(raw);

@@ -56,6 +56,10 @@ struct Launch {
 // start() (so that the test can, say, move it into a cgroup first). Signal
 // dispositions are the defaults in the child. The destructor kills and reaps
 // a child that is still running.
+//
+// The child and every process it starts form its job. wait() returns once
+// the whole job has ended, not just the child: a shell killed by Ctrl-C may
+// end before the program it started, which is still cleaning up.
 class Child {
 public:
     explicit Child(const Launch& launch);
@@ -65,12 +69,14 @@ public:
 
     pid_t pid() const { return pid_; }
     void start();
-    // Waits for the end and collects what the child printed.
+    // Waits for the end of the child and of every process it started, and
+    // collects what the child printed.
     RunResult wait();
 
 private:
     pid_t pid_ = -1;
     int release_ = -1;  // writing end of the pipe the child waits on
+    int jobEnd_ = -1;   // reading end of a pipe every process of the job holds open
     std::string outFile_, errFile_;
 };
 
