@@ -41,14 +41,17 @@ bool isTemporary(const std::string& name)
     return name.find(".part-") != std::string::npos;
 }
 
-// Waits until dir holds a temporary output file, for at most 20 s.
-bool waitForTemporary(const std::string& dir)
+// Waits until dir holds a temporary output file whose name starts with
+// prefix, for at most 20 s.
+bool waitForTemporary(const std::string& dir, const std::string& prefix = "")
 {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (std::chrono::steady_clock::now() < until) {
-        for (const auto& e : fs::directory_iterator(dir))
-            if (isTemporary(e.path().filename().string()))
+        for (const auto& e : fs::directory_iterator(dir)) {
+            const std::string name = e.path().filename().string();
+            if (isTemporary(name) && name.rfind(prefix, 0) == 0)
                 return true;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return false;
@@ -207,6 +210,70 @@ TEST(OutputSafety, ControlCStopsAShellLoop)
         EXPECT_EQ(r.out, "") << shell[0];
         EXPECT_EQ(names(snapshot(dir.path())), (std::vector<std::string>{"a.wav", "b.wav"})) << shell[0];
     }
+}
+
+// A run killed outright leaves its temporaries; the next run into the same
+// folder removes them, and leaves those of a run still at work, and files
+// that only look like temporaries, alone.
+TEST(OutputSafety, AbandonedTemporariesAreRemovedAndLiveOnesKept)
+{
+    ScratchDir dir;
+    for (const char* input : {"killed.wav", "live.wav", "later.wav"})
+        writeInput(dir.file(input));
+    writeBytes(dir.file("notes.part-2026"), "mine\n");
+    fs::create_symlink("notes.part-2026", dir.file("link.wav.part-ABCDEFGHIJ"));
+    {
+        Child killed({endlessRun("killed.wav"), dir.path()});
+        killed.start();
+        ASSERT_TRUE(waitForTemporary(dir.path(), "killed-residual"));
+        kill(killed.pid(), SIGKILL);
+        killed.wait();
+    }
+    const auto temporaries = [&](const std::string& prefix) {
+        int n = 0;
+        for (const std::string& name : names(snapshot(dir.path())))
+            n += isTemporary(name) && name.rfind(prefix, 0) == 0;
+        return n;
+    };
+    ASSERT_EQ(temporaries("killed-"), 3);
+    Child live({endlessRun("live.wav"), dir.path()});
+    live.start();
+    ASSERT_TRUE(waitForTemporary(dir.path(), "live-1"));
+
+    ASSERT_EQ(runTessavo(withOptions({"later.wav", "2", "-s"}), dir.path()).status, 0);
+    EXPECT_EQ(temporaries("killed-"), 0);
+    EXPECT_EQ(temporaries("live-"), 3);
+    EXPECT_TRUE(fileExists(dir.file("later-1.wav")));
+    EXPECT_EQ(readFile(dir.file("notes.part-2026")), "mine\n");
+    EXPECT_TRUE(fs::is_symlink(dir.file("link.wav.part-ABCDEFGHIJ")));
+
+    kill(live.pid(), SIGTERM);
+    live.wait();
+    EXPECT_EQ(temporaries("live-"), 0);
+}
+
+// Each output's temporary holds a descriptor while the run lives. Within a
+// tight limit of open files the outputs are written one at a time, with the
+// bytes of a run without the limit; beyond it the run is refused before the
+// work, and nothing is written.
+TEST(OutputSafety, OutputsWithinTheLimitOfOpenFiles)
+{
+    ScratchDir dir;
+    writeInput(dir.file("x.wav"));
+    fs::create_directory(dir.file("free"));
+    ASSERT_EQ(runTessavo(withOptions({"x.wav", "20", "-s", "-d", "free"}), dir.path()).status, 0);
+    const Snapshot before = snapshot(dir.path());
+    const auto limited = [&](const std::string& components) {
+        return runChild({withOptions({"x.wav", components, "-s"}), dir.path(), {{RLIMIT_NOFILE, 40}}});
+    };
+    const RunResult refused = limited("30");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "Not able to hold 31 output files open: this process may open 40 files (ulimit -n)\n");
+    EXPECT_EQ(snapshot(dir.path()), before);
+
+    ASSERT_EQ(limited("20").status, 0);
+    for (const std::string out : {"x-residual.wav", "x-0.wav", "x-19.wav"})
+        EXPECT_EQ(sha256(dir.file(out)), sha256(dir.file("free/" + out))) << out;
 }
 
 // Standard output read by a program that has gone away (a pipe into head):

@@ -2,12 +2,17 @@
 
 #include "app/RunError.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <memory>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,6 +65,9 @@ void unregisterName(const std::string& name)
         }
 }
 
+constexpr char kTemporaryMark[] = ".part-";
+constexpr std::size_t kTagLength = 10;
+
 std::string openFailure(const std::string& name, int error)
 {
     return "Not able to open output file " + name + "\n" + std::strerror(error);
@@ -70,7 +78,7 @@ std::string openFailure(const std::string& name, int error)
 std::string randomTag()
 {
     static const char alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    unsigned char bytes[10];
+    unsigned char bytes[kTagLength];
     std::size_t got = 0;
     while (got < sizeof bytes) {
         const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
@@ -92,7 +100,7 @@ std::string temporaryName(const std::string& finalName)
 {
     const std::size_t slash = finalName.rfind('/');
     const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
-    const std::string suffix = ".part-" + randomTag();
+    const std::string suffix = kTemporaryMark + randomTag();
     const std::size_t keep = std::min(finalName.size() - start, std::size_t{NAME_MAX} - suffix.size());
     return finalName.substr(0, start + keep) + suffix;
 }
@@ -115,19 +123,39 @@ PendingFile::PendingFile(std::string finalName) : finalName_(std::move(finalName
         // file is on disk and unknown to the signal handler.
         registerName(tempName_);
         const int fd = ::open(tempName_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        int error = errno;
         if (fd >= 0) {
-            if (fstat(fd, &st) == 0) {
-                device_ = st.st_dev;
-                inode_ = st.st_ino;
-            }
+            if (lockAsOwn(fd, st))
+                break;
+            // Another run, cleaning up, took it between its creation and the
+            // lock, and removes it: draw another name.
             close(fd);
-            break;
+            error = EEXIST;
         }
-        const int error = errno;
         unregisterName(tempName_);
         if (error != EEXIST || attempt == 100)
             throw RunError(openFailure(finalName_, error));
     }
+}
+
+bool PendingFile::lockAsOwn(int fd, struct stat& st)
+{
+    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK)
+            return false;
+        // A file system without locks: the temporary is unlocked, and no run
+        // can lock it to remove it either.
+        if (errno != EINTR)
+            break;
+    }
+    struct stat named {};
+    if (fstat(fd, &st) != 0 || lstat(tempName_.c_str(), &named) != 0 || named.st_dev != st.st_dev ||
+        named.st_ino != st.st_ino)
+        return false;
+    device_ = st.st_dev;
+    inode_ = st.st_ino;
+    lock_ = fd;
+    return true;
 }
 
 void PendingFile::open()
@@ -153,6 +181,8 @@ PendingFile::~PendingFile()
     if (!committed_)
         unlink(tempName_.c_str());
     unregisterName(tempName_);
+    if (lock_ >= 0)
+        close(lock_);
 }
 
 void PendingFile::finish()
@@ -172,6 +202,8 @@ void PendingFile::commit()
         throw RunError("Not able to write output file " + finalName_ + "\n" + std::strerror(errno));
     committed_ = true;
     unregisterName(tempName_);
+    close(lock_);
+    lock_ = -1;
 }
 
 void removePendingFiles()
@@ -179,6 +211,34 @@ void removePendingFiles()
     for (Entry* e = registry.load(std::memory_order_acquire); e; e = e->next)
         if (e->state.load(std::memory_order_acquire) == kLive)
             unlink(e->name);
+}
+
+void removeAbandonedTemporaries(const std::string& folder)
+{
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), closedir);
+    if (!dir)
+        return;  // creating the outputs' temporaries reports what is wrong
+    while (const dirent* entry = readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        const std::size_t mark = name.size() - std::min(name.size(), kTagLength + sizeof kTemporaryMark - 1);
+        if (mark == 0 || name.compare(mark, sizeof kTemporaryMark - 1, kTemporaryMark) != 0 ||
+            !std::all_of(name.begin() + static_cast<std::ptrdiff_t>(mark + sizeof kTemporaryMark - 1), name.end(),
+                         [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }))
+            continue;
+        const std::string path = folder + "/" + name;
+        struct stat named {}, opened {};
+        if (lstat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode) || named.st_uid != geteuid())
+            continue;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        // Free: its run has ended. Still the file that was looked at: not
+        // renamed into place by a run that has just finished.
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &opened) == 0 && lstat(path.c_str(), &named) == 0 &&
+            opened.st_dev == named.st_dev && opened.st_ino == named.st_ino)
+            unlink(path.c_str());
+        close(fd);
+    }
 }
 
 }  // namespace tessavo

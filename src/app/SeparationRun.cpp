@@ -17,7 +17,6 @@
 #include <memory>
 #include <thread>
 
-#include <sys/resource.h>
 
 namespace tessavo {
 
@@ -81,15 +80,7 @@ public:
     {
         return std::make_unique<FileStream>(outputs_[static_cast<std::size_t>(index)], record_, channels, frames);
     }
-    // Every open output holds a descriptor: stay well inside the limit.
-    int outputsAtOnce() const override
-    {
-        rlimit files{};
-        if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY)
-            return kOutputsAtOnce;
-        const auto spare = static_cast<long long>(files.rlim_cur) - 16;
-        return static_cast<int>(std::clamp<long long>(spare, 1, kOutputsAtOnce));
-    }
+    int outputsAtOnce() const override { return outputs_.writersAtOnce(); }
 
 private:
     OutputSet& outputs_;
