@@ -53,36 +53,68 @@ bool storesFloats(int format)
     }
 }
 
-// The largest sample the program hands to the library for format, so that
-// nothing beyond full scale wraps around (u-law used to store 1.49 as -0.73).
-// The library's own clipping (SFC_SET_CLIPPING) covers its plain integer
-// conversions, so those samples pass unchanged. Every other integer-like encoding (u-law, A-law, the ADPCMs,
-// GSM, G.72x, DPCM, ALAC) is clipped here at full scale. DWVW, 24-bit PAF and
-// SDS scale to 32 bits, where 1.0 itself wraps: they get the largest float
-// below it. Float encodings keep every value (+infinity: no clipping).
-float largestSample(int format)
+struct SampleRange {
+    float low, high;
+};
+
+// The smallest and largest samples the program hands to the library for
+// format, so that no sample beyond full scale turns into its opposite (u-law
+// used to store 1.49 as -0.73). Plain PCM is clipped by the library itself
+// (SFC_SET_CLIPPING) and the float encodings keep every value: +-infinity,
+// no clipping here. DWVW, 24-bit PAF and SDS scale to 32 bits, where 1.0
+// itself wraps: they stop at the largest float below it. G.721, G.723 and
+// NMS ADPCM predict each sample from the last ones; near full scale their
+// reconstruction overshoots and wraps. Found by measurement (libsndfile 1.2,
+// mono, 8000 Hz), the lowest clip level at which sines of 100 to 3400 Hz at
+// 1 to 10 times full scale, square waves or steps to full-scale DC come back
+// with loud samples of the opposite sign:
+//   G.721 32 kbit/s      0.71 sines, 0.70 squares, 0.92 DC steps
+//   G.723 24 kbit/s      0.68 sines, 0.62 squares, 0.85 DC steps
+//   G.723 40 kbit/s      0.79 sines, 0.65 squares, 0.94 DC steps
+//   NMS ADPCM 16/24/32   1.0 itself (and the largest float below it)
+// so each is clipped 0.05 to 0.07 below (NMS ADPCM at 0.99). Loud noise,
+// clipped, can still wrap a few samples a second there; it stops doing so
+// only at 0.5 (0.4 for G.723 at 24 kbit/s), which would flatten much loud
+// sound that comes back whole at these levels. The other encodings keep the
+// sign at full scale: where u-law, A-law, IMA and MS ADPCM, GSM 6.10, DPCM or
+// ALAC err there (lag after a full-scale step, ringing at sharp edges), they
+// err about as much at half the level. (Frames of 32-bit ALAC that the
+// encoder stores uncompressed, loud noise-like sound in range or not, are
+// read back wrong by libsndfile 1.2 at any level; the files are right.)
+SampleRange sampleRange(int format)
 {
     const float none = std::numeric_limits<float>::infinity();
+    const float belowOne = std::nextafter(1.0f, 0.0f);
     if (storesFloats(format))
-        return none;
+        return {-none, none};
     const int container = format & SF_FORMAT_TYPEMASK;
     const int encoding = format & SF_FORMAT_SUBMASK;
     switch (encoding) {
+    case SF_FORMAT_G721_32:
+        return {-0.65f, 0.65f};
+    case SF_FORMAT_G723_24:
+        return {-0.55f, 0.55f};
+    case SF_FORMAT_G723_40:
+        return {-0.6f, 0.6f};
+    case SF_FORMAT_NMS_ADPCM_16:
+    case SF_FORMAT_NMS_ADPCM_24:
+    case SF_FORMAT_NMS_ADPCM_32:
+        return {-0.99f, 0.99f};
     case SF_FORMAT_DWVW_12:
     case SF_FORMAT_DWVW_16:
     case SF_FORMAT_DWVW_24:
     case SF_FORMAT_DWVW_N:
-        return std::nextafter(1.0f, 0.0f);
+        return {-1.0f, belowOne};
     case SF_FORMAT_PCM_S8:
     case SF_FORMAT_PCM_16:
     case SF_FORMAT_PCM_24:
     case SF_FORMAT_PCM_32:
     case SF_FORMAT_PCM_U8:
         if (container == SF_FORMAT_SDS || (container == SF_FORMAT_PAF && encoding == SF_FORMAT_PCM_24))
-            return std::nextafter(1.0f, 0.0f);
-        return none;
+            return {-1.0f, belowOne};
+        return {-none, none};
     default:
-        return 1.0f;
+        return {-1.0f, 1.0f};
     }
 }
 
@@ -287,7 +319,7 @@ SoundWriter::SoundWriter(PendingFile& file, const SF_INFO& record, int channels,
     // The float formats' peak chunk carries the time of writing; without it
     // the same input and options give the same bytes on every run.
     sf_command(handle_, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
-    top_ = largestSample(info_.format);
+    top_ = sampleRange(info_.format).high;
     clip_ = top_ != std::numeric_limits<float>::infinity();
     if (channels > 1 || clip_)
         block_.resize(static_cast<std::size_t>(kBlockFrames) * channels);
@@ -302,6 +334,7 @@ SoundWriter::~SoundWriter()
 void SoundWriter::write(const float* const* channels, int frames)
 {
     const int width = info_.channels;
+    const float low = sampleRange(info_.format).low;
     for (int pos = 0; pos < frames; pos += kBlockFrames) {
         const int m = std::min(kBlockFrames, frames - pos);
         const float* samples = channels[0] + pos;
@@ -310,7 +343,7 @@ void SoundWriter::write(const float* const* channels, int frames)
                 const float* from = channels[c] + pos;
                 for (int i = 0; i < m; ++i) {
                     const float v = from[i];
-                    block_[static_cast<std::size_t>(i * width + c)] = clip_ ? std::clamp(v, -1.0f, top_) : v;
+                    block_[static_cast<std::size_t>(i * width + c)] = clip_ ? std::clamp(v, low, top_) : v;
                 }
             }
             samples = block_.data();
