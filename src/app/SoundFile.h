@@ -85,7 +85,8 @@ SF_INFO outputRecord(const SF_INFO& input, const std::string& encoding, const st
 // One output sound, written block by block as its samples come: one
 // channel (mono) or two (stereo, interleaved left first), in the record's
 // format and sample rate. Samples beyond +-1.0 are clipped unless the
-// encoding stores floats. Throws RunError ("Not able to write output file "
+// encoding stores floats (G.721, G.723 and NMS ADPCM below full scale,
+// where they stop wrapping). Throws RunError ("Not able to write output file "
 // + the final name, and the reason) on any failure; the caller commits the
 // file after finish().
 class SoundWriter {
