@@ -225,7 +225,7 @@ TEST(OutputSafety, AbandonedTemporariesAreRemovedAndLiveOnesKept)
     {
         Child killed({endlessRun("killed.wav"), dir.path()});
         killed.start();
-        ASSERT_TRUE(waitForTemporary(dir.path(), "killed-residual"));
+        ASSERT_TRUE(waitForTemporary(dir.path(), "killed-1"));  // the last one made
         kill(killed.pid(), SIGKILL);
         killed.wait();
     }
