@@ -39,8 +39,9 @@ public:
     void finish() override {}
 };
 
-// outputs outputs rebuilt together, as a run rebuilds them.
-void someOutputs(benchmark::State& state, MaskMode mode)
+// outputs outputs rebuilt together, as a run rebuilds them; padded: the
+// padded transform, each sample divided by its squared windows.
+void someOutputs(benchmark::State& state, MaskMode mode, bool padded = false)
 {
     const int outputs = static_cast<int>(state.range(0));
     const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -51,13 +52,17 @@ void someOutputs(benchmark::State& state, MaskMode mode)
     OutputPlan plan = componentPlan(kComponents);
     plan.mode = mode;
     const bool soft = mode == MaskMode::soft;
-    const OutputRows model = soft ? OutputRows(v, angle, w, h, plan, threads) : OutputRows(v, w, h, plan);
+    const OutputRows model = soft ? OutputRows::soft(std::move(v), Matrix(angle.clone()), w, h, plan, threads)
+                                  : OutputRows::direct(v, w, h, plan);
     const Matrix left = filled(kFrames, kBins, 4, 6.28), right = filled(kFrames, kBins, 5, 6.28);
     InputPhases phases;
     phases.channels = {&left, &right};
     if (!soft)
         phases.angle = &angle;
-    Resynthesis resynthesis(threads, 4, 44100, 2 * kBins, 2 * kBins);
+    Resynthesis resynthesis(threads, 4, 44100, 2 * kBins, 2 * kBins, padded);
+    // The input length whose padded analysis has kFrames rows.
+    const int hop = 2 * kBins / 4;
+    const int samples = (kFrames - 1) * hop - 3 * hop + 1;
     std::vector<Discard> sinks(static_cast<std::size_t>(outputs));
     std::vector<int> list;
     std::vector<SignalStream*> streams;
@@ -66,15 +71,19 @@ void someOutputs(benchmark::State& state, MaskMode mode)
         streams.push_back(&sinks[static_cast<std::size_t>(o)]);
     }
     for (auto _ : state)
-        resynthesis.synthesise(model, list, phases, streams);
+        resynthesis.synthesise(model, list, phases, samples, streams);
     state.counters["per output ms"] =
         benchmark::Counter(1e3 / outputs, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 void BM_OutputDirect(benchmark::State& state) { someOutputs(state, MaskMode::direct); }
 void BM_OutputSoft(benchmark::State& state) { someOutputs(state, MaskMode::soft); }
+void BM_OutputDirectPadded(benchmark::State& state) { someOutputs(state, MaskMode::direct, true); }
+void BM_OutputSoftPadded(benchmark::State& state) { someOutputs(state, MaskMode::soft, true); }
 
 }  // namespace
 
 BENCHMARK(BM_OutputDirect)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_OutputSoft)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_OutputDirectPadded)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_OutputSoftPadded)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond)->UseRealTime();

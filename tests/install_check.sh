@@ -55,7 +55,8 @@ options=$(grep -Eo -- '^ *(-[a-z-][^,]*, +)?--[a-z_]+' <<<"$help" | sed -E 's/^ 
 while read -r line; do
   long=$(grep -Eo -- '--[a-z_]+$' <<<"$line")
   short=$(grep -Eo -- '^-[a-z]' <<<"$line" || true)
-  tag=$(grep -E -- "^ +(-[a-z-]( [a-z]+)?, )?$long( [a-z=]+)?\$" <<<"$text" | head -1)
+  # A tag narrower than the indent has its description on the same line.
+  tag=$(grep -E -- "^ +(-[a-z-]( [a-z]+)?, )?$long( [a-z=]+)?(\$|  +[A-Z])" <<<"$text" | head -1)
   [ -n "$tag" ] || fail "the OPTIONS section does not describe $long"
   if [ -n "$short" ]; then
     grep -Eq -- "^ +$short[ ,]" <<<"$tag" || fail "the manual page gives $long without its short form $short"

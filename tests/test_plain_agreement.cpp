@@ -97,7 +97,7 @@ TEST(PlainAgreement, SameFilesAndLinesForEveryThreadCount)
     }
 }
 
-TEST(PlainAgreement, SameFilesForTheKlLossTemplatesAndSoftMasks)
+TEST(PlainAgreement, SameFilesForTheKlLossTemplatesSoftMasksAndPadding)
 {
     const std::vector<std::string> two{"--templates", "a=a.txt", "--templates", "b.x=b.txt"};
     std::vector<std::string> klSoftTwo{"--loss", "kl", "--mask", "soft"};
@@ -108,6 +108,9 @@ TEST(PlainAgreement, SameFilesForTheKlLossTemplatesAndSoftMasks)
         {1, 0, "256", "4", two, {"a", "b.x"}},
         {2, 2, "256", "2", {"--mask", "soft", "--maskpower", "1.5"}, {}},
         {1, 2, "256", "4", {"--loss", "kl", "--mask", "soft", "--templates", "a=a.txt"}, {"a"}},
+        // Padded: direct stereo, and soft masks with a named source at overlap 3.
+        {2, 2, "256", "4", {"--pad"}, {}},
+        {1, 1, "256", "3", {"--pad", "--mask", "soft", "--templates", "a=a.txt"}, {"a"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.channels << " channels, K = " << c.components << ", "

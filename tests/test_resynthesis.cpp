@@ -7,6 +7,7 @@
 
 #include "support/Numbers.h"
 #include "support/TestFiles.h"
+#include "support/Variants.h"
 
 #include <gtest/gtest.h>
 
@@ -75,7 +76,8 @@ bool sameSamples(const std::vector<float>& streamed, const SampleBuffer& whole)
 }
 
 // Every output of model through the fast resynthesis, atOnce at a time.
-std::vector<Gathered> streamAll(Resynthesis& fast, const OutputRows& model, const InputPhases& phases, int atOnce)
+std::vector<Gathered> streamAll(Resynthesis& fast, const OutputRows& model, const InputPhases& phases, int samples,
+                                int atOnce)
 {
     const int channels = static_cast<int>(phases.channels.size());
     std::vector<Gathered> out(static_cast<std::size_t>(model.count()), Gathered(channels));
@@ -86,18 +88,23 @@ std::vector<Gathered> streamAll(Resynthesis& fast, const OutputRows& model, cons
             outputs.push_back(o);
             streams.push_back(&out[static_cast<std::size_t>(o)]);
         }
-        fast.synthesise(model, outputs, phases, streams);
+        fast.synthesise(model, outputs, phases, samples, streams);
     }
     return out;
 }
 
+class ResynthesisVariant : public EachVariant {};
+TESSAVO_FOR_EACH_VARIANT(ResynthesisVariant);
+
 }  // namespace
 
 // Frames enough for several blocks and a part block; outputs one, two and
-// all at once; one to three threads.
-TEST(Resynthesis, MatchesThePlainStepsForEveryOutputPlanAndThreadCount)
+// all at once; one to three threads; the classic and the padded transform
+// (45 rows of 660 samples, each rebuilt in full), with the fast path's FFT
+// in each vector variant and the plain path's in the baseline.
+TEST_P(ResynthesisVariant, MatchesThePlainStepsForEveryOutputPlanAndThreadCount)
 {
-    const int frames = 45, bins = kFft / 2, k = 3;
+    const int frames = 45, bins = kFft / 2, k = 3, samples = 660;
     const Matrix v = filledMatrix(frames, bins, 1, 2.0, 0.0);
     const Matrix w = filledMatrix(frames, k, 2, 1.5, 0.0);
     const Matrix h = filledMatrix(k, bins, 3, 1.0, 0.0);
@@ -105,59 +112,62 @@ TEST(Resynthesis, MatchesThePlainStepsForEveryOutputPlanAndThreadCount)
     const Matrix phaseL = filledMatrix(frames, bins, 5, 6.283185307179586, -3.141592653589793);
     const Matrix phaseR = filledMatrix(frames, bins, 6, 6.283185307179586, -3.141592653589793);
 
-    Stft plain(kOverlap, 8000, kFft, kFft, 1.0f);
-    for (const OutputPlan& plan : everyKindOfPlan(k)) {
-        SCOPED_TRACE(::testing::Message() << plan.groups.size() << " outputs, "
-                                          << (plan.mode == MaskMode::soft ? "soft" : "direct") << ", power "
-                                          << plan.power);
-        const bool soft = plan.mode == MaskMode::soft;
-        const int count = 1 + static_cast<int>(plan.groups.size());
-        // The plain signals: direct magnitudes split by the angle, or each
-        // channel's own soft magnitude.
-        const std::vector<Matrix> monoShares = soft ? softShares(v, Matrix(), w, h, plan) : std::vector<Matrix>();
-        const std::vector<Matrix> stereoShares = soft ? softShares(v, theta, w, h, plan) : std::vector<Matrix>();
-        auto plainMono = [&](int o) {
-            return plain.synthesise(soft ? softMagnitude(w, h, plan, o, monoShares[0]) : directMagnitude(v, w, h, plan, o),
-                                    phaseL);
-        };
-        auto plainStereo = [&](int o, int c) {
-            const Matrix& phase = c == 0 ? phaseL : phaseR;
-            if (soft)
-                return plain.synthesise(softMagnitude(w, h, plan, o, stereoShares[static_cast<std::size_t>(c)]), phase);
-            const Matrix x = directMagnitude(v, w, h, plan, o);
-            return plain.synthesise(c == 0 ? splitLeft(x, theta) : splitRight(x, theta), phase);
-        };
+    for (const bool padded : {false, true}) {
+        Stft plain(kOverlap, 8000, kFft, kFft, 1.0f, padded, VectorVariant::baseline);
+        for (const OutputPlan& plan : everyKindOfPlan(k)) {
+            SCOPED_TRACE(::testing::Message() << (padded ? "padded, " : "") << plan.groups.size() << " outputs, "
+                                              << (plan.mode == MaskMode::soft ? "soft" : "direct") << ", power "
+                                              << plan.power);
+            const bool soft = plan.mode == MaskMode::soft;
+            const int count = 1 + static_cast<int>(plan.groups.size());
+            // The plain signals: direct magnitudes split by the angle, or each
+            // channel's own soft magnitude.
+            const std::vector<Matrix> monoShares = soft ? softShares(v, Matrix(), w, h, plan) : std::vector<Matrix>();
+            const std::vector<Matrix> stereoShares = soft ? softShares(v, theta, w, h, plan) : std::vector<Matrix>();
+            auto plainMono = [&](int o) {
+                return plain.synthesise(
+                    soft ? softMagnitude(w, h, plan, o, monoShares[0]) : directMagnitude(v, w, h, plan, o), phaseL,
+                    samples);
+            };
+            auto plainStereo = [&](int o, int c) {
+                const Matrix& phase = c == 0 ? phaseL : phaseR;
+                if (soft)
+                    return plain.synthesise(softMagnitude(w, h, plan, o, stereoShares[static_cast<std::size_t>(c)]),
+                                            phase, samples);
+                const Matrix x = directMagnitude(v, w, h, plan, o);
+                return plain.synthesise(c == 0 ? splitLeft(x, theta) : splitRight(x, theta), phase, samples);
+            };
+            const auto model = [&](Matrix&& magnitude, Matrix&& angle, int threads) {
+                return soft ? OutputRows::soft(std::move(magnitude), std::move(angle), w, h, plan, threads)
+                            : OutputRows::direct(v, w, h, plan);
+            };
 
-        for (int threads : {1, 2, 3}) {
-            for (int atOnce : {1, 2, count}) {
-                SCOPED_TRACE(::testing::Message() << threads << " threads, " << atOnce << " at once");
-                Resynthesis fast(threads, kOverlap, 8000, kFft, kFft);
+            for (int threads : {1, 2, 3}) {
+                for (int atOnce : {1, 2, count}) {
+                    SCOPED_TRACE(::testing::Message() << threads << " threads, " << atOnce << " at once");
+                    Resynthesis fast(threads, kOverlap, 8000, kFft, kFft, padded, GetParam());
 
-                // Soft masks turn V (and the angle) into shares in place: copies.
-                Matrix monoV = v.clone(), noAngle;
-                const OutputRows monoModel = soft ? OutputRows(monoV, noAngle, w, h, plan, threads)
-                                                  : OutputRows(v, w, h, plan);
-                InputPhases mono;
-                mono.channels.push_back(&phaseL);
-                const std::vector<Gathered> monoSignals = streamAll(fast, monoModel, mono, atOnce);
-                for (int o = 0; o < count; ++o) {
-                    const Gathered& out = monoSignals[static_cast<std::size_t>(o)];
-                    EXPECT_TRUE(out.finished);
-                    EXPECT_GT(out.writes, 1) << "output " << o << " came in one piece";
-                    EXPECT_TRUE(sameSamples(out.signals[0], plainMono(o))) << "mono, output " << o;
-                }
+                    InputPhases mono;
+                    mono.channels.push_back(&phaseL);
+                    const std::vector<Gathered> monoSignals =
+                        streamAll(fast, model(v.clone(), Matrix(), threads), mono, samples, atOnce);
+                    for (int o = 0; o < count; ++o) {
+                        const Gathered& out = monoSignals[static_cast<std::size_t>(o)];
+                        EXPECT_TRUE(out.finished);
+                        EXPECT_GT(out.writes, 1) << "output " << o << " came in one piece";
+                        EXPECT_TRUE(sameSamples(out.signals[0], plainMono(o))) << "mono, output " << o;
+                    }
 
-                Matrix stereoV = v.clone(), stereoAngle = theta.clone();
-                const OutputRows stereoModel = soft ? OutputRows(stereoV, stereoAngle, w, h, plan, threads)
-                                                    : OutputRows(v, w, h, plan);
-                InputPhases stereo;
-                stereo.channels = {&phaseL, &phaseR};
-                stereo.angle = soft ? nullptr : &theta;
-                const std::vector<Gathered> signals = streamAll(fast, stereoModel, stereo, atOnce);
-                for (int o = 0; o < count; ++o) {
-                    const Gathered& out = signals[static_cast<std::size_t>(o)];
-                    EXPECT_TRUE(sameSamples(out.signals[0], plainStereo(o, 0))) << "left " << o;
-                    EXPECT_TRUE(sameSamples(out.signals[1], plainStereo(o, 1))) << "right " << o;
+                    InputPhases stereo;
+                    stereo.channels = {&phaseL, &phaseR};
+                    stereo.angle = soft ? nullptr : &theta;
+                    const std::vector<Gathered> signals =
+                        streamAll(fast, model(v.clone(), theta.clone(), threads), stereo, samples, atOnce);
+                    for (int o = 0; o < count; ++o) {
+                        const Gathered& out = signals[static_cast<std::size_t>(o)];
+                        EXPECT_TRUE(sameSamples(out.signals[0], plainStereo(o, 0))) << "left " << o;
+                        EXPECT_TRUE(sameSamples(out.signals[1], plainStereo(o, 1))) << "right " << o;
+                    }
                 }
             }
         }

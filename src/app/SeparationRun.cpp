@@ -109,7 +109,7 @@ int runSeparation(int argc, const char* const* argv)
     const SF_INFO record = outputRecord(input.info(), s.encoding, s.filename);
     checkWritable(record, s.filename);
     RunShape shape{record.frames, record.channels, s.fftsize, s.overlap, templates.rows() + s.components, threads,
-                   s.loss, s.mask};
+                   s.loss, s.mask, s.pad};
     if (input.lengthKnown())
         checkMemory(shape);
     OutputSet outputs(outputList(s, sources, OutputNames(s.filename, s.outdir)));
@@ -119,8 +119,12 @@ int runSeparation(int argc, const char* const* argv)
         checkMemory(shape);
     });
     checkFinite(sound, s.filename);
+    const TransformSettings transform{s.fftsize, s.overlap, record.samplerate, s.pad};
+    if (rebuildsNothing(sound.channels.front().length(), transform))
+        std::cerr << "Note: " << s.filename << " is shorter than one transform of " << s.fftsize
+                  << " samples, so every output will be silent; --pad, or a smaller -f, rebuilds it" << std::endl;
 
-    const SeparationSettings settings{{s.fftsize, s.overlap, record.samplerate},
+    const SeparationSettings settings{transform,
                                       {s.maxiterations, s.criteria},
                                       s.components,
                                       threads,

@@ -65,6 +65,10 @@ void checkRanges(int fftOption, const Settings& s)
     if (!(s.maskPower > 0.0 && s.maskPower <= maxMaskPower))
         throw RunError("maskpower must be above 0 and at most " + std::to_string(static_cast<int>(maxMaskPower)) +
                        "\n");
+    // With one or two frames over each sample, the sine windows vanish
+    // together where they cross zero, and nothing rebuilds those samples.
+    if (s.pad && s.overlap < 3)
+        throw RunError("pad needs overlap 3 or more\n");
     if (s.precision < 1 || s.precision > maxPrecision)
         throw RunError("precision must be between 1 and " + std::to_string(maxPrecision) + "\n");
 }
@@ -127,12 +131,16 @@ struct CommandLine {
                                           "or pcm32 (integers, clipped at full scale), float or double (keep "
                                           "values beyond full scale) (default: the input's)",
                                           false, "", &encodingValues};
+    TCLAP::SwitchArg pad{"", "pad",
+                         "rebuild every sample: the analysis sees zeros before and after the input, and every "
+                         "output has the input's length",
+                         false};
 
     CommandLine()
     {
         for (TCLAP::Arg* arg : std::initializer_list<TCLAP::Arg*>{
                  &filename, &components, &fftsize, &maxiterations, &criteria, &overlap, &silent, &matrixout,
-                 &threads, &loss, &templates, &mask, &maskpower, &precision, &outdir, &encoding})
+                 &threads, &loss, &templates, &mask, &maskpower, &precision, &outdir, &encoding, &pad})
             cmd.add(arg);
     }
 };
@@ -165,6 +173,7 @@ void parseSettings(int argc, const char* const* argv, Settings& settings, ParseF
         settings.precision = line.precision.getValue().value;
         settings.outdir = line.outdir.getValue();
         settings.encoding = line.encoding.getValue();
+        settings.pad = line.pad.getValue();
         if (fftOption >= 1 && fftOption <= maxFftsizeOption)
             settings.fftsize = transformSize(fftOption);
         settings.windowsize = settings.fftsize;

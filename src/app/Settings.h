@@ -27,6 +27,7 @@ struct Settings {
     int precision = 6;      // significant digits of the W and H files
     std::string outdir;     // the folder of every output; empty: the input's own folder
     std::string encoding;   // the outputs' sample encoding by name; empty: the input's
+    bool pad = false;       // padded analysis, outputs as long as the input
 };
 
 // Largest --maskpower: beyond it the powers of ordinary magnitudes overflow.

@@ -2,6 +2,7 @@
 
 #include "factorisation/Parallel.h"
 #include "separation/Recombination.h"
+#include "spectral/Framing.h"
 #include "spectral/Stft.h"
 
 #include <algorithm>
@@ -13,7 +14,7 @@ namespace {
 
 Spectra analysePlain(std::vector<SampleBuffer>& channels, const TransformSettings& t)
 {
-    Stft analyser(t.overlap, t.sampleRate, t.fftLength, t.fftLength, 1.0f);
+    Stft analyser(t.overlap, t.sampleRate, t.fftLength, t.fftLength, 1.0f, t.pad);
     Spectra s;
     s.phases.resize(channels.size());
     if (channels.size() == 1) {
@@ -36,7 +37,7 @@ Spectra analyseFast(std::vector<SampleBuffer>& channels, const TransformSettings
     Spectra s;
     s.phases.resize(channels.size());
     parallelTasks(workers, [&](int w) {
-        Stft analyser(t.overlap, t.sampleRate, t.fftLength, t.fftLength, 1.0f);
+        Stft analyser(t.overlap, t.sampleRate, t.fftLength, t.fftLength, 1.0f, t.pad);
         for (int c = w; c < count; c += workers) {
             const auto i = static_cast<std::size_t>(c);
             analyser.analyse(channels[i], magnitudes[i], s.phases[i]);
@@ -64,9 +65,16 @@ Spectra analyse(std::vector<SampleBuffer>&& channels, const TransformSettings& t
     return s;
 }
 
+double analysisRows(double frames, const TransformSettings& t)
+{
+    const double hop = t.fftLength / t.overlap;
+    const double padding = Framing{t.fftLength, t.overlap, t.pad}.padding();
+    return t.pad ? std::floor((frames + padding - 1) / hop) + 1 : std::floor(frames / hop) + 1;
+}
+
 double analysisMemory(double frames, int channels, const TransformSettings& t, int threads)
 {
-    const double cells = (std::floor(frames / (t.fftLength / t.overlap)) + 1) * (t.fftLength / 2.0) * 8.0;
+    const double cells = analysisRows(frames, t) * (t.fftLength / 2.0) * 8.0;
     // The samples, and each channel's magnitude and phase as they are filled.
     return frames * channels * 4.0 + 2.0 * channels * cells + std::min(threads, channels) * Stft::memoryBytes(t.fftLength);
 }

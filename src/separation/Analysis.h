@@ -16,6 +16,7 @@ struct TransformSettings {
     int fftLength = 8192;  // also the window length
     int overlap = 4;       // hop = fftLength / overlap
     int sampleRate = 44100;
+    bool pad = false;      // padded frames and normalised resynthesis (Framing)
 };
 
 // What the analysis leaves for the later steps.
@@ -28,6 +29,9 @@ struct Spectra {
 // Analyses and releases the channels (one or two). The fast engine analyses
 // the channels on threads and folds a stereo pair in place.
 Spectra analyse(std::vector<SampleBuffer>&& channels, const TransformSettings& t, Engine engine, int threads);
+
+// Rows of the analysis of frames samples (in double, for sizes beyond int).
+double analysisRows(double frames, const TransformSettings& t);
 
 // Bytes the analysis holds at its peak for frames samples of channels
 // channels, the samples included.

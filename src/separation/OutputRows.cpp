@@ -7,54 +7,59 @@
 
 namespace tessavo {
 
-OutputRows::OutputRows(const Matrix& v, const Matrix& w, const Matrix& h, const OutputPlan& plan)
-    : v_(&v), w_(&w), h_(&h), plan_(&plan)
+OutputRows::OutputRows(const Matrix* v, const Matrix& w, const Matrix& h, const OutputPlan& plan)
+    : v_(v), w_(&w), h_(&h), plan_(&plan)
 {
 }
 
-OutputRows::OutputRows(Matrix& v, Matrix& angle, const Matrix& w, const Matrix& h, const OutputPlan& plan,
-                       int threads)
-    : v_(&v), w_(&w), h_(&h), plan_(&plan)
+OutputRows OutputRows::direct(const Matrix& v, const Matrix& w, const Matrix& h, const OutputPlan& plan)
 {
+    return OutputRows(&v, w, h, plan);
+}
+
+OutputRows OutputRows::soft(Matrix&& v, Matrix&& angle, const Matrix& w, const Matrix& h, const OutputPlan& plan,
+                            int threads)
+{
+    OutputRows model(nullptr, w, h, plan);
     const bool stereo = angle.size() > 0;
     const int bins = h.cols();
     parallelRows(w.rows(), threads, [&](int first, int end) {
-        std::vector<double> d(static_cast<std::size_t>(bins)), m(d.size());
+        std::vector<double> total(static_cast<std::size_t>(bins)), m(total.size());
         for (int r = first; r < end; ++r) {
             // (Σ M^P) + ε over the outputs in order, then each channel's
             // magnitude (V split by the angle as splitLeft and splitRight
             // do) over it.
             for (int j = 0; j < bins; ++j)
-                d[j] = 0.0;
+                total[j] = 0.0;
             for (const std::vector<int>& group : plan.groups) {
-                groupRow(group, r, m.data());
-                powerRow(m.data(), bins);
+                model.modelRow(group, r, m.data());
+                model.powerRow(m.data());
                 for (int j = 0; j < bins; ++j)
-                    d[j] = d[j] + m[j];
+                    total[j] = total[j] + m[j];
             }
             double* vr = v[r];
             if (!stereo) {
                 for (int j = 0; j < bins; ++j)
-                    vr[j] = vr[j] / (d[j] + kMaskEpsilon);
+                    vr[j] = vr[j] / (total[j] + kMaskEpsilon);
                 continue;
             }
             double* ar = angle[r];
             for (int j = 0; j < bins; ++j) {
-                const double total = d[j] + kMaskEpsilon;
+                const double sum = total[j] + kMaskEpsilon;
                 const double left = std::cos(ar[j]) * vr[j];
                 const double right = std::sin(ar[j]) * vr[j];
-                ar[j] = left / total;
-                vr[j] = right / total;
+                ar[j] = left / sum;
+                vr[j] = right / sum;
             }
         }
     });
     if (stereo)
-        shares_ = {&angle, &v};
-    else
-        shares_ = {&v};
+        model.shares_.push_back(std::move(angle));
+    model.shares_.push_back(std::move(v));
+    return model;
 }
 
-void OutputRows::groupRow(const std::vector<int>& group, int r, double* out) const
+void OutputRows::modelRow(const std::vector<int>& group, int r, double* out) const
 {
     const Matrix& w = *w_;
     const Matrix& h = *h_;
@@ -76,9 +81,10 @@ void OutputRows::groupRow(const std::vector<int>& group, int r, double* out) con
     }
 }
 
-void OutputRows::powerRow(double* m, int bins) const
+void OutputRows::powerRow(double* m) const
 {
-    // The square apart, so that its loop runs in vectors.
+    const int bins = h_->cols();
+    // The square in a loop of its own, so that it runs in vectors.
     if (plan_->power == 2.0) {
         for (int j = 0; j < bins; ++j)
             m[j] = m[j] * m[j];
@@ -88,42 +94,11 @@ void OutputRows::powerRow(double* m, int bins) const
         m[j] = maskPowerOf(m[j], plan_->power);
 }
 
-void OutputRows::row(int output, int r, int channel, double* out) const
+void OutputRows::residualRow(int r, double* out) const
 {
-    const int bins = h_->cols();
-    if (perChannel()) {
-        const double* share = (*shares_[static_cast<std::size_t>(channel)])[r];
-        if (output == 0) {
-            // (1 − Σ masks) × x_c, which is ε × x_c / ((Σ M^P) + ε).
-            for (int j = 0; j < bins; ++j)
-                out[j] = kMaskEpsilon * share[j];
-            return;
-        }
-        const std::vector<int>& group = plan_->groups[static_cast<std::size_t>(output - 1)];
-        if (group.size() == 1 && plan_->power == 2.0) {
-            // One component, squared: the same three products in one loop.
-            const double weight = (*w_)[r][group[0]];
-            const double* hk = (*h_)[group[0]];
-            for (int j = 0; j < bins; ++j) {
-                const double m = weight * hk[j];
-                out[j] = (m * m) * share[j];
-            }
-            return;
-        }
-        groupRow(group, r, out);
-        powerRow(out, bins);
-        for (int j = 0; j < bins; ++j)
-            out[j] = out[j] * share[j];
-        return;
-    }
-    if (output > 0) {
-        groupRow(plan_->groups[static_cast<std::size_t>(output - 1)], r, out);
-        return;
-    }
-    // (W·H)[r][j] summed over every component from 0.0 in increasing
-    // order, then V − W·H.
     const Matrix& w = *w_;
     const Matrix& h = *h_;
+    const int bins = h.cols();
     for (int j = 0; j < bins; ++j)
         out[j] = 0.0;
     for (int k = 0; k < w.cols(); ++k) {
@@ -135,6 +110,36 @@ void OutputRows::row(int output, int r, int channel, double* out) const
     const double* v = (*v_)[r];
     for (int j = 0; j < bins; ++j)
         out[j] = v[j] - out[j];
+}
+
+void OutputRows::row(int output, int r, int channel, const double* split, double* out) const
+{
+    const int bins = h_->cols();
+    switch (plan_->mode) {
+    case MaskMode::soft: {
+        const double* share = shares_[static_cast<std::size_t>(channel)][r];
+        if (output == 0) {
+            // (1 − Σ masks) × x_c, which is ε × x_c / ((Σ M^P) + ε).
+            for (int j = 0; j < bins; ++j)
+                out[j] = kMaskEpsilon * share[j];
+            return;
+        }
+        modelRow(plan_->groups[static_cast<std::size_t>(output - 1)], r, out);
+        powerRow(out);
+        for (int j = 0; j < bins; ++j)
+            out[j] = out[j] * share[j];
+        return;
+    }
+    case MaskMode::direct:
+        if (output == 0)
+            residualRow(r, out);
+        else
+            modelRow(plan_->groups[static_cast<std::size_t>(output - 1)], r, out);
+        if (split)
+            for (int j = 0; j < bins; ++j)
+                out[j] = split[j] * out[j];
+        return;
+    }
 }
 
 }  // namespace tessavo

@@ -1,13 +1,16 @@
 #pragma once
 // The outputs' magnitudes one row at a time, for the fast resynthesis: the
-// same numbers as Recombination's whole matrices, without forming any of
-// them.
+// steps of Recombination's whole matrices (an output's model magnitude, its
+// mask power, each channel's share under soft masks, the residual), each
+// stated once here, giving the same numbers without forming any matrix.
 //
-// Direct reconstruction gives one magnitude per output, which the
-// resynthesis splits by the stereo angle. Soft masks give each channel's own
-// magnitude: the input's V and stereo angle are turned, in place and once,
-// into each channel's share x_c / ((Σ M^P) + ε), so that an output's row is
-// M_o^P × share and no table beyond the input's own is made.
+// Direct reconstruction gives one magnitude per output; for stereo the
+// caller passes the row's cos or sin of the stereo angle, which splits it
+// into the channel's part (the resynthesis tabulates them once for every
+// output). Soft masks give each channel's own magnitude: V and the stereo
+// angle are taken over and turned, once and in place, into each channel's
+// share x_c / ((Σ M^P) + ε), so that an output's row is M_o^P × share and no
+// table beyond the input's own is made.
 
 #include "factorisation/Matrix.h"
 #include "separation/OutputPlan.h"
@@ -20,32 +23,39 @@ class OutputRows {
 public:
     // Direct reconstruction: refers to v (read for the residual, output 0,
     // only), w, h and plan, which must outlive it.
-    OutputRows(const Matrix& v, const Matrix& w, const Matrix& h, const OutputPlan& plan);
-    // Soft masks: turns v and, for stereo, angle into the channels' shares
-    // in place (channel 0's in angle for stereo, in v for mono; channel 1's
-    // in v), with threads sharing the rows; refers to them, w, h and plan.
-    OutputRows(Matrix& v, Matrix& angle, const Matrix& w, const Matrix& h, const OutputPlan& plan, int threads);
+    static OutputRows direct(const Matrix& v, const Matrix& w, const Matrix& h, const OutputPlan& plan);
+    // Soft masks: takes v and, for stereo, angle (empty for mono), and turns
+    // them into the channels' shares, threads sharing the rows; refers to w,
+    // h and plan, which must outlive it.
+    static OutputRows soft(Matrix&& v, Matrix&& angle, const Matrix& w, const Matrix& h, const OutputPlan& plan,
+                           int threads);
 
     // 1 + the plan's groups: the residual first.
     int count() const { return 1 + static_cast<int>(plan_->groups.size()); }
-    // Whether a row is already a channel's own magnitude (soft masks), not
-    // one to split by the stereo angle.
-    bool perChannel() const { return !shares_.empty(); }
-
-    // Row r of output o for channel c into out (bins values).
-    void row(int output, int r, int channel, double* out) const;
-
+    MaskMode mode() const { return plan_->mode; }
     int bins() const { return h_->cols(); }
 
+    // Row r of output o for channel c into out (bins values). split is, for
+    // direct reconstruction of a stereo input, row r's cos (left) or sin
+    // (right) of the stereo angle; null otherwise.
+    void row(int output, int r, int channel, const double* split, double* out) const;
+
 private:
-    void groupRow(const std::vector<int>& group, int r, double* out) const;
-    void powerRow(double* m, int bins) const;  // m = M^P, cell by cell
+    OutputRows(const Matrix* v, const Matrix& w, const Matrix& h, const OutputPlan& plan);
+
+    // An output's model magnitude M: the group's W_k·H_k, summed from 0.0
+    // in the group's order (one component's product alone).
+    void modelRow(const std::vector<int>& group, int r, double* out) const;
+    // M^P, cell by cell.
+    void powerRow(double* m) const;
+    // V − W·H, with W·H summed over every component from 0.0 in order.
+    void residualRow(int r, double* out) const;
 
     const Matrix* v_;
     const Matrix* w_;
     const Matrix* h_;
     const OutputPlan* plan_;
-    std::vector<const Matrix*> shares_;  // soft masks: one per channel
+    std::vector<Matrix> shares_;  // soft masks: one per channel
 };
 
 }  // namespace tessavo

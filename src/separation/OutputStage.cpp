@@ -3,6 +3,7 @@
 #include "separation/OutputRows.h"
 #include "separation/Recombination.h"
 #include "separation/Resynthesis.h"
+#include "spectral/Framing.h"
 #include "spectral/Stft.h"
 
 #include <algorithm>
@@ -15,26 +16,32 @@ namespace {
 constexpr double kStreamBytes = 1 << 20;
 
 // Each output formed whole, then handed over in one piece.
-void synthesisePlain(Spectra& s, const Matrix& w, const Matrix& h, const OutputPlan& plan,
+void synthesisePlain(const Spectra& s, int samples, const Matrix& w, const Matrix& h, const OutputPlan& plan,
                      const TransformSettings& t, const OutputOpener& open)
 {
-    Stft synthesiser(t.overlap, t.sampleRate, t.fftLength, t.fftLength, 1.0f);
-    const bool soft = plan.mode == MaskMode::soft;
-    const std::vector<Matrix> shares = soft ? softShares(s.v, s.angle, w, h, plan) : std::vector<Matrix>();
+    Stft synthesiser(t.overlap, t.sampleRate, t.fftLength, t.fftLength, 1.0f, t.pad);
+    const bool stereo = s.phases.size() == 2;
+    const std::vector<Matrix> shares =
+        plan.mode == MaskMode::soft ? softShares(s.v, s.angle, w, h, plan) : std::vector<Matrix>();
     const int outputs = 1 + static_cast<int>(plan.groups.size());
     for (int o = 0; o < outputs; ++o) {
         std::vector<SampleBuffer> signals;
-        if (soft) {
+        switch (plan.mode) {
+        case MaskMode::soft:
             for (std::size_t c = 0; c < s.phases.size(); ++c)
-                signals.push_back(synthesiser.synthesise(softMagnitude(w, h, plan, o, shares[c]), s.phases[c]));
-        } else {
+                signals.push_back(
+                    synthesiser.synthesise(softMagnitude(w, h, plan, o, shares[c]), s.phases[c], samples));
+            break;
+        case MaskMode::direct: {
             const Matrix x = directMagnitude(s.v, w, h, plan, o);
-            if (s.phases.size() == 1) {
-                signals.push_back(synthesiser.synthesise(x, s.phases[0]));
+            if (!stereo) {
+                signals.push_back(synthesiser.synthesise(x, s.phases[0], samples));
             } else {
-                signals.push_back(synthesiser.synthesise(splitLeft(x, s.angle), s.phases[0]));
-                signals.push_back(synthesiser.synthesise(splitRight(x, s.angle), s.phases[1]));
+                signals.push_back(synthesiser.synthesise(splitLeft(x, s.angle), s.phases[0], samples));
+                signals.push_back(synthesiser.synthesise(splitRight(x, s.angle), s.phases[1], samples));
             }
+            break;
+        }
         }
         const float* channels[2] = {signals[0].data(), signals.size() > 1 ? signals[1].data() : nullptr};
         const std::unique_ptr<SignalStream> stream =
@@ -46,22 +53,21 @@ void synthesisePlain(Spectra& s, const Matrix& w, const Matrix& h, const OutputP
 
 // Outputs rebuilt together, a block of frames at a time, each written as it
 // goes.
-void synthesiseFast(Spectra& s, const Matrix& w, const Matrix& h, const OutputPlan& plan,
+void synthesiseFast(Spectra&& s, int samples, const Matrix& w, const Matrix& h, const OutputPlan& plan,
                     const TransformSettings& t, int threads, int atOnce, const OutputOpener& open)
 {
     const int channels = static_cast<int>(s.phases.size());
-    const bool soft = plan.mode == MaskMode::soft;
-    // Soft masks turn V and the stereo angle into the channels' shares in
-    // place; direct reconstruction keeps them.
-    const OutputRows model = soft ? OutputRows(s.v, s.angle, w, h, plan, threads) : OutputRows(s.v, w, h, plan);
     InputPhases phases;
     for (const Matrix& p : s.phases)
         phases.channels.push_back(&p);
-    if (channels == 2 && !soft)
+    if (channels == 2 && plan.mode == MaskMode::direct)
         phases.angle = &s.angle;
+    const OutputRows model = plan.mode == MaskMode::soft
+                                 ? OutputRows::soft(std::move(s.v), std::move(s.angle), w, h, plan, threads)
+                                 : OutputRows::direct(s.v, w, h, plan);
 
-    Resynthesis resynthesis(threads, t.overlap, t.sampleRate, t.fftLength, t.fftLength);
-    const int length = resynthesis.signalLength(s.phases.front().rows());
+    Resynthesis resynthesis(threads, t.overlap, t.sampleRate, t.fftLength, t.fftLength, t.pad);
+    const int length = resynthesis.signalLength(s.phases.front().rows(), samples);
     const int group = std::max(1, atOnce);
     for (int first = 0; first < model.count(); first += group) {
         std::vector<int> outputs;
@@ -72,20 +78,31 @@ void synthesiseFast(Spectra& s, const Matrix& w, const Matrix& h, const OutputPl
             owned.push_back(open(o, channels, length));
             streams.push_back(owned.back().get());
         }
-        resynthesis.synthesise(model, outputs, phases, streams);
+        resynthesis.synthesise(model, outputs, phases, samples, streams);
     }
 }
 
 }  // namespace
 
-void synthesiseOutputs(Spectra& spectra, const Matrix& w, const Matrix& h, const OutputPlan& plan,
+void synthesiseOutputs(Spectra&& spectra, int samples, const Matrix& w, const Matrix& h, const OutputPlan& plan,
                        const TransformSettings& t, Engine engine, int threads, int atOnce,
                        const OutputOpener& open)
 {
     if (engine == Engine::plain)
-        synthesisePlain(spectra, w, h, plan, t, open);
+        synthesisePlain(spectra, samples, w, h, plan, t, open);
     else
-        synthesiseFast(spectra, w, h, plan, t, threads, atOnce, open);
+        synthesiseFast(std::move(spectra), samples, w, h, plan, t, threads, atOnce, open);
+}
+
+bool rebuildsNothing(int samples, const TransformSettings& t)
+{
+    if (t.pad)
+        return false;
+    // Stft's first frame is rebuilt when the signal is longer than a window
+    // and the analysis has more than one row.
+    const long long rows = Framing{t.fftLength, t.overlap, false}.rows(samples);
+    const long long length = rows * t.fftLength / t.overlap;
+    return !(length > t.fftLength && rows > 1);
 }
 
 double outputStageMemory(int outputs, int channels, const TransformSettings& t, int threads)
@@ -93,7 +110,7 @@ double outputStageMemory(int outputs, int channels, const TransformSettings& t, 
     // Either reconstruction works in the input's own matrices: soft masks
     // turn V and the angle into the channels' shares in place.
     const int atOnce = std::clamp(outputs, 1, kOutputsAtOnce);
-    return Resynthesis::memoryBytes(atOnce, channels, t.fftLength, t.overlap, threads) + atOnce * kStreamBytes;
+    return Resynthesis::memoryBytes(atOnce, channels, t.fftLength, t.overlap, threads, t.pad) + atOnce * kStreamBytes;
 }
 
 }  // namespace tessavo

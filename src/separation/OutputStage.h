@@ -18,14 +18,18 @@ namespace tessavo {
 // g), of channels channels and frames samples each.
 using OutputOpener = std::function<std::unique_ptr<SignalStream>(int index, int channels, int frames)>;
 
+// Whether the transform rebuilds no sample at all of an input of samples
+// samples: unpadded, one shorter than a transform gives silent outputs.
+bool rebuildsNothing(int samples, const TransformSettings& t);
+
 // At most this many outputs are rebuilt at once.
 constexpr int kOutputsAtOnce = 64;
 
-// Rebuilds the outputs of w and h from spectra into the streams open()
-// gives, outputs in order, up to atOnce of them open together. The step
-// may use spectra up: with soft masks the fast engine turns V and the angle
-// into the channels' shares in place.
-void synthesiseOutputs(Spectra& spectra, const Matrix& w, const Matrix& h, const OutputPlan& plan,
+// Rebuilds the outputs of w and h from the spectra of an input of samples
+// samples into the streams open() gives, outputs in order, up to atOnce of
+// them open together. The spectra are used up: with soft masks the fast
+// engine turns V and the angle into the channels' shares in place.
+void synthesiseOutputs(Spectra&& spectra, int samples, const Matrix& w, const Matrix& h, const OutputPlan& plan,
                        const TransformSettings& t, Engine engine, int threads, int atOnce,
                        const OutputOpener& open);
 

@@ -86,6 +86,7 @@ OutputPlan outputPlan(const SeparationSettings& settings)
 void separate(std::vector<SampleBuffer>&& channels, const SeparationSettings& settings, Engine engine,
               std::ostream* progress, SeparationSink& sink)
 {
+    const int samples = channels.empty() ? 0 : channels.front().length();
     Spectra spectra = analyse(std::move(channels), settings.transform, engine, settings.threads);
     sink.stepDone("analysis");
 
@@ -101,7 +102,8 @@ void separate(std::vector<SampleBuffer>&& channels, const SeparationSettings& se
     sink.stepDone("factorisation");
 
     sink.factors(f.w, f.h);
-    synthesiseOutputs(spectra, f.w, f.h, outputPlan(settings), settings.transform, engine, settings.threads,
+    synthesiseOutputs(std::move(spectra), samples, f.w, f.h, outputPlan(settings), settings.transform, engine,
+                      settings.threads,
                       sink.outputsAtOnce(), [&](int index, int count, int frames) {
                           return std::make_unique<FiniteStream>(sink.openOutput(index, count, frames), count);
                       });

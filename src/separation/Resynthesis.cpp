@@ -54,24 +54,29 @@ struct ChannelState {
 
 }  // namespace
 
-Resynthesis::Resynthesis(int threads, int overlap, int sampleRate, int windowLength, int fftLength)
+Resynthesis::Resynthesis(int threads, int overlap, int sampleRate, int windowLength, int fftLength, bool padded,
+                         VectorVariant variant)
 {
     for (int t = 0; t < std::clamp(threads, 1, kMaxSynthesisers); ++t)
-        synthesisers_.push_back(std::make_unique<Stft>(overlap, sampleRate, windowLength, fftLength, 1.0f));
+        synthesisers_.push_back(
+            std::make_unique<Stft>(overlap, sampleRate, windowLength, fftLength, 1.0f, padded, variant));
 }
 
-double Resynthesis::memoryBytes(int outputs, int channels, int fftLength, int overlap, int threads)
+double Resynthesis::memoryBytes(int outputs, int channels, int fftLength, int overlap, int threads, bool padded)
 {
     const double hop = fftLength / overlap;
     const double bins = fftLength / 2.0;
-    const double inFlight = outputs * channels * (fftLength + kBlockFrames * hop) * 4.0;
+    // Each channel in flight: its pending samples (normalised: sums,
+    // weights and the squared window, in double) and its staged ones.
+    const double pending = padded ? 24.0 * fftLength : 4.0 * fftLength;
+    const double inFlight = outputs * channels * (pending + kBlockFrames * hop * 4.0);
     const double tables = kBlockFrames * bins * 16.0 * (channels + 1);
     const double perThread = Stft::memoryBytes(fftLength) + bins * 8.0 + 2.0 * fftLength * 4.0;
     return inFlight + tables + std::clamp(threads, 1, kMaxSynthesisers) * perThread;
 }
 
 void Resynthesis::synthesise(const OutputRows& model, const std::vector<int>& outputs, const InputPhases& phases,
-                             const std::vector<SignalStream*>& streams)
+                             int samples, const std::vector<SignalStream*>& streams)
 {
     const Stft& first = *synthesisers_.front();
     const int channels = static_cast<int>(phases.channels.size());
@@ -80,18 +85,22 @@ void Resynthesis::synthesise(const OutputRows& model, const std::vector<int>& ou
     const int n = first.fftLength();
     const int half = n / 2;
     const int hop = first.hop();
-    const double gain = first.synthesisGain();
-    const int total = first.synthesisLength(rows);
-    const std::vector<int> frameRows = first.synthesisRows(rows);
+    const SynthesisFrames plan = first.synthesisFrames(rows, samples);
+    const double gain = plan.gain;
+    const int total = plan.length;
+    const std::vector<int>& frameRows = plan.rows;
     const int frames = static_cast<int>(frameRows.size());
     const int count = static_cast<int>(outputs.size());
     const int tasks = count * channels;
-    const bool split = phases.angle != nullptr;
+    const bool split = model.mode() == MaskMode::direct && channels == 2;
 
+    const auto overlapAdd = [&] {
+        return plan.normalised ? OverlapAdd(first.windowLength(), hop, total, first.window().coefficients(), plan.padding)
+                               : OverlapAdd(first.windowLength(), hop, total);
+    };
     std::vector<ChannelState> state;
     for (int t = 0; t < tasks; ++t)
-        state.push_back({OverlapAdd(first.windowLength(), hop, total),
-                         std::vector<float>(static_cast<std::size_t>(kBlockFrames) * hop), 0});
+        state.push_back({overlapAdd(), std::vector<float>(static_cast<std::size_t>(kBlockFrames) * hop), 0});
     const auto tableSize = static_cast<std::size_t>(kBlockFrames) * bins;
     std::vector<TrigBlock> phase(static_cast<std::size_t>(channels),
                                  TrigBlock{std::vector<double>(tableSize), std::vector<double>(tableSize)});
@@ -114,10 +123,10 @@ void Resynthesis::synthesise(const OutputRows& model, const std::vector<int>& ou
             state[static_cast<std::size_t>(o * channels + c)].count = 0;
     };
 
-    // One channel of one output over frames [block, end): the magnitude row,
-    // its share for this channel (cos or sin of the stereo angle times the
-    // magnitude, unless the row is already the channel's own), then the
-    // spectrum a·cos φ, a·sin φ with a = gain × share.
+    // One channel of one output over frames [block, end): the channel's
+    // magnitude row (split by the stereo angle's cos or sin for a stereo
+    // input rebuilt directly), then the spectrum a·cos φ, a·sin φ with
+    // a = gain × magnitude.
     const auto channelBlock = [&](int thread, int task, int block, int end) {
         const int o = task / channels;
         const int c = task % channels;
@@ -129,12 +138,8 @@ void Resynthesis::synthesise(const OutputRows& model, const std::vector<int>& ou
         float* spectrum = work.spectrum.data();
         for (int e = block; e < end; ++e) {
             const auto offset = static_cast<std::size_t>(e - block) * bins;
-            model.row(outputs[static_cast<std::size_t>(o)], frameRows[static_cast<std::size_t>(e)], c, m);
-            if (split) {
-                const double* share = (c == 0 ? angle.cos.data() : angle.sin.data()) + offset;
-                for (int j = 0; j < bins; ++j)
-                    m[j] = share[j] * m[j];
-            }
+            const double* splitRow = split ? (c == 0 ? angle.cos.data() : angle.sin.data()) + offset : nullptr;
+            model.row(outputs[static_cast<std::size_t>(o)], frameRows[static_cast<std::size_t>(e)], c, splitRow, m);
             const double* pc = p.cos.data() + offset;
             const double* ps = p.sin.data() + offset;
             for (int j = 0; j < bins; ++j) {

@@ -21,9 +21,9 @@
 
 namespace tessavo {
 
-// What the resynthesis reads of the input: each channel's phases and, when
-// outputs are split by it (stereo, direct reconstruction), the angle
-// between the channels. All of one shape, frames × bins.
+// What the resynthesis reads of the input: each channel's phases and, for a
+// stereo input rebuilt directly, the angle between the channels. All of one
+// shape, frames × bins.
 struct InputPhases {
     std::vector<const Matrix*> channels;
     const Matrix* angle = nullptr;
@@ -32,19 +32,26 @@ struct InputPhases {
 class Resynthesis {
 public:
     // Up to threads synthesisers, each built like the run's synthesiser.
-    Resynthesis(int threads, int overlap, int sampleRate, int windowLength, int fftLength);
+    Resynthesis(int threads, int overlap, int sampleRate, int windowLength, int fftLength, bool padded = false,
+                VectorVariant variant = bestVariant());
 
     // Rebuilds outputs[i] of model into streams[i], for every i, then
-    // finishes the streams in order on the calling thread.
+    // finishes the streams in order on the calling thread. samples: the
+    // analysed input's length. The stereo angle splits the outputs when the
+    // model's reconstruction is direct and the input stereo.
     void synthesise(const OutputRows& model, const std::vector<int>& outputs, const InputPhases& phases,
-                    const std::vector<SignalStream*>& streams);
+                    int samples, const std::vector<SignalStream*>& streams);
 
-    // The length in samples of every output rebuilt from rows frames.
-    int signalLength(int rows) const { return synthesisers_.front()->synthesisLength(rows); }
+    // The length in samples of every output rebuilt from rows frames of the
+    // analysis of samples samples.
+    int signalLength(int rows, int samples) const
+    {
+        return synthesisers_.front()->synthesisFrames(rows, samples).length;
+    }
 
     // Bytes held while outputs outputs of channels channels are rebuilt
     // together with threads threads.
-    static double memoryBytes(int outputs, int channels, int fftLength, int overlap, int threads);
+    static double memoryBytes(int outputs, int channels, int fftLength, int overlap, int threads, bool padded);
 
 private:
     std::vector<std::unique_ptr<Stft>> synthesisers_;

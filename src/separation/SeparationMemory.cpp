@@ -18,10 +18,9 @@ constexpr double kFixedBytes = 32.0 * (1 << 20);
 
 MemoryNeed separationMemory(const RunShape& s)
 {
-    const TransformSettings t{s.fftLength, s.overlap, 0};
+    const TransformSettings t{s.fftLength, s.overlap, 0, s.pad};
     const double frames = static_cast<double>(s.frames);
-    const double hop = s.fftLength / s.overlap;
-    const double rows = std::floor(frames / hop) + 1;
+    const double rows = analysisRows(frames, t);
     const double bins = s.fftLength / 2.0;
     const double cells = rows * bins * 8.0;  // one frames × bins matrix
 

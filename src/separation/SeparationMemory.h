@@ -18,6 +18,7 @@ struct RunShape {
     int threads = 1;
     Loss loss = Loss::euclidean;
     MaskMode mask = MaskMode::direct;
+    bool pad = false;
 };
 
 struct MemoryNeed {

@@ -2,10 +2,16 @@
 // Overlap-add of one signal's frames as they come, giving each sample as
 // soon as no later frame can reach it: a long output is never held whole.
 //
-// Frame e covers samples e * hop .. e * hop + length - 1. Each sample is
-// 0.0f plus the frames over it in frame order, as adding every frame into a
-// whole buffer of zeros gives; samples no frame covers are 0.0f. The signal
-// ends after total samples, whatever the frames cover.
+// Frame e covers samples e * hop - skip .. e * hop - skip + length - 1 of
+// the signal. Samples no frame covers are 0.0f. The signal ends after total
+// samples, whatever the frames cover.
+// - Plain sums: each sample is 0.0f plus the frames over it in frame order,
+//   as adding every frame into a whole buffer of zeros gives.
+// - Normalised: each sample is the frames over it summed in double
+//   precision from 0.0 in frame order, divided by the squares of their
+//   window coefficients summed in the same way, rounded to float (0.0f where
+//   that sum is 0); the first skip samples are dropped. Stft's padded
+//   resynthesis gives the same numbers from whole buffers.
 
 #include <vector>
 
@@ -13,7 +19,10 @@ namespace tessavo {
 
 class OverlapAdd {
 public:
+    // Plain sums.
     OverlapAdd(int length, int hop, int total);
+    // Normalised by window (length coefficients, which must outlive this).
+    OverlapAdd(int length, int hop, int total, const float* window, int skip);
 
     // Adds the next frame (length samples) and writes the samples it
     // completes, at most hop, to out. Returns how many it wrote.
@@ -27,12 +36,18 @@ public:
 
 private:
     int take(float* out, int count);
+    void drop(int count);
 
     int length_;
     int hop_;
     int total_;
+    int skip_ = 0;
     int given_ = 0;
-    std::vector<float> pending_;  // samples given_ .. given_ + length - 1
+    bool normalised_ = false;
+    std::vector<float> pending_;    // plain: samples given_ .. given_ + length - 1
+    std::vector<double> sums_;      // normalised: the same samples' sums
+    std::vector<double> weights_;   // and their squared windows' sums
+    std::vector<double> squares_;   // each window coefficient squared
 };
 
 }  // namespace tessavo

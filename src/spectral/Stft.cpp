@@ -1,7 +1,9 @@
 #include "spectral/Stft.h"
 
+#include "spectral/Framing.h"
 #include "spectral/InvalidSize.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -16,7 +18,7 @@ namespace {
 constexpr int kSineWindow = 4;
 
 // Checks every argument before any member is built, and returns N for the FFT.
-int checkedFftLength(int overlap, int windowLength, int fftLength, float ratio)
+int checkedFftLength(int overlap, int windowLength, int fftLength, float ratio, bool padded)
 {
     if (fftLength < 2 || (fftLength & (fftLength - 1)) != 0)
         throw InvalidSize("FFT length " + std::to_string(fftLength) + " is not a power of two >= 2");
@@ -28,6 +30,11 @@ int checkedFftLength(int overlap, int windowLength, int fftLength, float ratio)
                           std::to_string(fftLength));
     if (!std::isfinite(ratio) || !(ratio > 0.0f))
         throw InvalidSize("time ratio must be finite and positive");
+    // The squared full-period sine windows of overlap frames add up to
+    // about overlap / 2 at every sample only from 3 frames on: with 1 or 2
+    // they vanish together where the window crosses zero.
+    if (padded && (overlap < 3 || ratio != 1.0f))
+        throw InvalidSize("a padded transform needs overlap 3 or more and time ratio 1");
     return fftLength;
 }
 
@@ -41,47 +48,48 @@ void multiplyByWindow(float* frame, const Window& window)
 
 }  // namespace
 
-Stft::Stft(int overlap, int sampleRate, int windowLength, int fftLength, float ratio)
-    : fft_(checkedFftLength(overlap, windowLength, fftLength, ratio)),
+Stft::Stft(int overlap, int sampleRate, int windowLength, int fftLength, float ratio, bool padded,
+           VectorVariant variant)
+    : fft_(checkedFftLength(overlap, windowLength, fftLength, ratio, padded), variant),
       window_(windowLength, kSineWindow),
       overlap_(overlap),
       sampleRate_(sampleRate),
       windowLength_(windowLength),
       fftLength_(fftLength),
-      ratio_(ratio)
+      ratio_(ratio),
+      padded_(padded)
 {
 }
 
 void Stft::analyse(const SampleBuffer& samples, Matrix& magnitude, Matrix& phase)
 {
+    const Framing framing{fftLength_, overlap_, padded_};
     const int n = fftLength_;
     const int length = windowLength_;
-    const int hop = n / overlap_;
     const int bins = n / 2;
     const int total = samples.length();
-    const int rows = total / hop + 1;
+    const long long rows = framing.rows(total);
+    if (rows > std::numeric_limits<int>::max())
+        throw std::length_error("the analysis would exceed " + std::to_string(std::numeric_limits<int>::max()) +
+                                " rows");
 
     std::vector<float> frame(static_cast<std::size_t>(n), 0.0f);
     std::vector<float> spectrum(static_cast<std::size_t>(n), 0.0f);
-    magnitude = Matrix(rows, bins);
-    phase = Matrix(rows, bins);
+    magnitude = Matrix(static_cast<int>(rows), bins);
+    phase = Matrix(static_cast<int>(rows), bins);
 
     const float* in = samples.data();
     int r = 0;
-    // 64-bit position: r * hop may pass the int range just after the last frame.
-    for (std::int64_t pos = 0; pos < total; pos += hop, ++r) {
-        const int start = static_cast<int>(pos);
-        const int remaining = total - start;
-        if (remaining > length) {
-            for (int i = 0; i < length; ++i)
-                frame[static_cast<std::size_t>(i)] = in[start + i];
-        } else {
-            // The last frames run past the end: zero the window span first.
-            for (int i = 0; i < length; ++i)
-                frame[static_cast<std::size_t>(i)] = 0.0f;
-            for (int i = 0; i < remaining; ++i)
-                frame[static_cast<std::size_t>(i)] = in[start + i];
-        }
+    // 64-bit positions: a frame may start before the first sample, and
+    // r * hop may pass the int range just after the last frame.
+    for (long long start = framing.start(0); r < rows && start < total; start += framing.hop(), ++r) {
+        // The samples under the window, zeros where the frame runs past
+        // either end of the signal.
+        const long long first = std::max<long long>(0, start);
+        const long long end = std::min<long long>(total, start + length);
+        std::fill(frame.begin(), frame.begin() + length, 0.0f);
+        for (long long i = first; i < end; ++i)
+            frame[static_cast<std::size_t>(i - start)] = in[i];
         // Positions L .. N-1 are never written and pad every frame with zeros.
         multiplyByWindow(frame.data(), window_);
         fft_.forward(spectrum.data(), frame.data());
@@ -98,8 +106,9 @@ void Stft::analyse(const SampleBuffer& samples, Matrix& magnitude, Matrix& phase
         }
     }
 
-    // Rows where no frame starts (the last one when S is a multiple of hop,
-    // the only one when S = 0) hold what an all-zero frame gives.
+    // Unpadded, rows where no frame starts (the last one when S is a
+    // multiple of hop, the only one when S = 0) hold what an all-zero frame
+    // gives.
     for (; r < rows; ++r) {
         for (int k = 0; k < bins; ++k) {
             magnitude[r][k] = 0.0;
@@ -110,6 +119,13 @@ void Stft::analyse(const SampleBuffer& samples, Matrix& magnitude, Matrix& phase
 
 SampleBuffer Stft::synthesise(const Matrix& magnitude, const Matrix& phase)
 {
+    if (padded_)
+        throw InvalidSize("a padded transform resynthesises the input's own length: give it");
+    return synthesise(magnitude, phase, 0);
+}
+
+SampleBuffer Stft::synthesise(const Matrix& magnitude, const Matrix& phase, int samples)
+{
     const int half = fftLength_ / 2;
     const int cols = magnitude.cols();
     if (phase.rows() != magnitude.rows() || phase.cols() != cols)
@@ -117,8 +133,9 @@ SampleBuffer Stft::synthesise(const Matrix& magnitude, const Matrix& phase)
     if (cols > half)
         throw InvalidSize("spectrogram has more than " + std::to_string(half) + " bins");
 
-    const double gain = synthesisGain();
-    return synthesise(magnitude.rows(), [&](int row, float* spectrum) {
+    const SynthesisFrames frames = synthesisFrames(magnitude.rows(), samples);
+    const double gain = frames.gain;
+    return overlapAdd(frames, [&](int row, float* spectrum) {
         const double* mag = magnitude[row];
         const double* ph = phase[row];
         for (int k = 0; k < cols; ++k) {
@@ -129,46 +146,40 @@ SampleBuffer Stft::synthesise(const Matrix& magnitude, const Matrix& phase)
     });
 }
 
-double Stft::synthesisGain() const
+SynthesisFrames Stft::synthesisFrames(int rows, int samples) const
 {
-    // Rounded to float first: the gain is a float coefficient.
-    return static_cast<float>(2.0 / overlap_);
-}
-
-SampleBuffer Stft::synthesise(int rows, const SpectrumFill& fill)
-{
-    SampleBuffer result;
-    synthesiseInto(result, rows, fill);
-    return result;
-}
-
-int Stft::synthesisLength(int rows) const
-{
+    SynthesisFrames frames;
+    if (padded_) {
+        for (int r = 0; r < rows; ++r)
+            frames.rows.push_back(r);
+        frames.length = samples;
+        frames.padding = Framing{fftLength_, overlap_, true}.padding();
+        frames.normalised = true;
+        frames.gain = 1.0;
+        return frames;
+    }
     const std::int64_t q = static_cast<std::int64_t>(rows) * fftLength_ / overlap_;
     const double outLength = std::trunc(static_cast<double>(q) / static_cast<double>(ratio_));
     if (outLength > std::numeric_limits<int>::max())
         throw std::length_error("resynthesised signal would exceed " +
                                 std::to_string(std::numeric_limits<int>::max()) + " samples");
-    return static_cast<int>(outLength);
-}
-
-std::vector<int> Stft::synthesisRows(int rows) const
-{
-    const std::int64_t total = synthesisLength(rows);
+    frames.length = static_cast<int>(outLength);
+    const std::int64_t total = frames.length;
     const int hop = fftLength_ / overlap_;
     const double ratio = ratio_;
-    std::vector<int> frames;
     std::int64_t e = 0;
     std::int64_t pos = 0;
     double index = 0.0;  // trunc(e * ratio), kept in double so it cannot overflow
     // Stops before the frame that would reach the last L samples, and never
     // reads the last row.
     while (pos < total - windowLength_ && index + 1.0 < rows) {
-        frames.push_back(static_cast<int>(index));
+        frames.rows.push_back(static_cast<int>(index));
         pos += hop;
         ++e;
         index = std::trunc(static_cast<double>(e) * ratio);
     }
+    // Rounded to float first: the gain is a float coefficient.
+    frames.gain = static_cast<float>(2.0 / overlap_);
     return frames;
 }
 
@@ -178,22 +189,41 @@ void Stft::synthesiseFrame(const float* spectrum, float* frame)
     multiplyByWindow(frame, window_);
 }
 
-void Stft::synthesiseInto(SampleBuffer& result, int rows, const SpectrumFill& fill)
+template <typename Fill>
+SampleBuffer Stft::overlapAdd(const SynthesisFrames& frames, const Fill& fill)
 {
-    const int total = synthesisLength(rows);
-    const std::vector<int> frames = synthesisRows(rows);
-    if (result.length() == total)
-        result.clear();
-    else
-        result = SampleBuffer(total);
+    SampleBuffer result(frames.length);
     SampleBuffer frame(fftLength_);
     std::vector<float> spectrum(static_cast<std::size_t>(fftLength_), 0.0f);
     const int hop = fftLength_ / overlap_;
-    for (std::size_t e = 0; e < frames.size(); ++e) {
-        fill(frames[e], spectrum.data());
-        synthesiseFrame(spectrum.data(), frame.data());
-        frame.addInto(result, static_cast<int>(e) * hop, windowLength_);
+    const int count = static_cast<int>(frames.rows.size());
+    if (!frames.normalised) {
+        for (int e = 0; e < count; ++e) {
+            fill(frames.rows[static_cast<std::size_t>(e)], spectrum.data());
+            synthesiseFrame(spectrum.data(), frame.data());
+            frame.addInto(result, e * hop, windowLength_);
+        }
+        return result;
     }
+    // The frames and their squared windows, summed over the whole span the
+    // frames cover; position i is sample i - padding.
+    const std::size_t span = count == 0 ? 0 : static_cast<std::size_t>(count - 1) * hop + windowLength_;
+    std::vector<double> sum(span, 0.0), weight(span, 0.0);
+    const float* w = window_.coefficients();
+    for (int e = 0; e < count; ++e) {
+        fill(frames.rows[static_cast<std::size_t>(e)], spectrum.data());
+        synthesiseFrame(spectrum.data(), frame.data());
+        const std::size_t at = static_cast<std::size_t>(e) * hop;
+        for (int i = 0; i < windowLength_; ++i) {
+            sum[at + i] = sum[at + i] + static_cast<double>(frame[i]);
+            weight[at + i] = weight[at + i] + static_cast<double>(w[i]) * static_cast<double>(w[i]);
+        }
+    }
+    for (int t = 0; t < frames.length; ++t) {
+        const std::size_t i = static_cast<std::size_t>(t) + frames.padding;
+        result[t] = i < span && weight[i] > 0.0 ? static_cast<float>(sum[i] / weight[i]) : 0.0f;
+    }
+    return result;
 }
 
 }  // namespace tessavo

@@ -74,6 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(s.fftsize >= 2 && (s.fftsize & (s.fftsize - 1)) == 0);
     check(s.windowsize == s.fftsize);
     check(s.overlap >= 1 && s.overlap <= s.fftsize);
+    check(!s.pad || s.overlap >= 3);
     check(s.components >= 0);
     check(s.threads >= 0);
     // Only the names the help lists, and no empty folder name.

@@ -122,10 +122,10 @@ void separate(const std::string& name)
     InputSound input = readSoundFile(name);
     if (!allFinite(input))
         return;  // the program rejects these before the analysis
-    // The input's length picks the loss and the reconstruction, so that the
-    // corpus reaches every engine and both kinds of output.
+    // The input's length picks the loss, the reconstruction and the padding,
+    // so that the corpus reaches every engine and every kind of output.
     const long long frames = input.info.frames;
-    const SeparationSettings settings{{kTransform, kOverlap, input.info.samplerate},
+    const SeparationSettings settings{{kTransform, kOverlap, input.info.samplerate, frames % 8 >= 4},
                                       {kUpdatePairs, -1.0},
                                       kComponents,
                                       2,

@@ -136,6 +136,8 @@ def main():
     command("output_choices", ["-d", "out/", "--encoding", "float", "a.wav", "2"])
     command("unknown_encoding", ["a.wav", "2", "--encoding", "pcm8"])
     command("empty_outdir", ["a.wav", "2", "--outdir", ""])
+    command("pad", ["a.wav", "2", "--pad", "-o", "3"])
+    command("pad_overlap_two", ["a.wav", "2", "--pad", "-o", "2"])
 
 
 if __name__ == "__main__":

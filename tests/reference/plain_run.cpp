@@ -5,7 +5,7 @@
 //
 // Usage: tessavo_plain [--huge-pages] FILE COMPONENTS FFTSIZE OVERLAP MAXITERATIONS CRITERIA [OPTION...]
 // (the transform size is the power of two above FFTSIZE, as in tessavo);
-// the OPTIONs are tessavo's --loss, --templates, --mask and --maskpower.
+// the OPTIONs are tessavo's --loss, --templates, --mask, --maskpower and --pad.
 // Without --huge-pages the process gets ordinary 4 KiB pages only, as a
 // plain implementation does where huge pages are given on request; with it,
 // the big arrays are offered huge pages as in tessavo.
@@ -106,7 +106,7 @@ int main(int argc, char** argv)
 
         const auto start = Clock::now();
         InputSound input = readSoundFile(s.filename);
-        SeparationSettings settings{{s.fftsize, s.overlap, input.info.samplerate},
+        SeparationSettings settings{{s.fftsize, s.overlap, input.info.samplerate, s.pad},
                                     {s.maxiterations, s.criteria},
                                     s.components,
                                     1,
