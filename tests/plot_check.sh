@@ -56,6 +56,15 @@ end=$(awk -v f="$frames" 'BEGIN { printf "%.2f", (f - 1) * 512 / 22050 }')
 grep -qxF "wrote song.wav-factors.png: 2 components, $frames frames at hop 512 and 22050 Hz (0 to $end s), 1024 bins (0 to 11014 Hz, transform length 2048)" plot.out \
   || fail "plot-factors did not report the axes expected: $(cat plot.out)"
 
+# A padded run: its rows start three hops (1536 samples) earlier.
+cp song.wav padded.wav || fail "cannot copy song.wav"
+"$tessavo" -f 1024 -i 20 -s -m --pad padded.wav 2 >run.out 2>&1 || fail "tessavo --pad failed: $(cat run.out)"
+read -r padded _ <padded.wav-W.txt
+end=$(awk -v f="$padded" 'BEGIN { printf "%.2f", ((f - 1) * 512 - 1536) / 22050 }')
+"$plot" --pad padded.wav >plot.out 2>plot.err || fail "plot-factors --pad failed: $(cat plot.out plot.err)"
+grep -qF "$padded frames at hop 512 and 22050 Hz (-0.0696599 to $end s)" plot.out \
+  || fail "plot-factors --pad did not shift the time axis: $(cat plot.out)"
+
 # Both files named, every option given.
 "$plot" --rate 22050 --hop 512 --fft 2048 --output named.png --title "Check" \
   song.wav-W.txt song.wav-H.txt >/dev/null 2>plot.err || fail "plot-factors with options failed: $(cat plot.err)"
