@@ -6,7 +6,9 @@ template files there, listed in templates.txt) this runs the program and
 computes the same separation here, in numpy: the program's FFT pass by pass
 (32-bit float storage, double arithmetic), the sine window, the analysis, the
 random start, the Euclidean or Kullback-Leibler updates with fixed template
-rows, direct or soft-mask outputs, stereo splitting and the overlap-add. Every
+rows, direct or soft-mask outputs, stereo splitting and the overlap-add, with
+or without --pad (zeros around the input, every row rebuilt, each sample
+divided by its sum of squared windows). Every
 sum is formed in the program's order: a loop over the summed index adding
 whole vectors, vectorised only across independent cells.
 
@@ -157,21 +159,24 @@ class Fft:
 # ---- analysis and resynthesis -------------------------------------------------
 
 class Stft:
-    def __init__(self, n, overlap):
+    def __init__(self, n, overlap, pad=False):
         self.n, self.overlap, self.hop = n, overlap, n // overlap
+        # --pad: row r starts at r x hop - (overlap - 1) x hop.
+        self.pad = (overlap - 1) * self.hop if pad else 0
         self.fft = Fft(n)
         pi_f = float(np.float32(4.0 * math.atan(1.0)))
         self.window = rf([math.sin(((i / (n - 1)) * pi_f) * 2) for i in range(n)])
 
     def analyse(self, x):
         """Samples (float values) to magnitude and phase, frames x bins."""
-        n, hop, S = self.n, self.hop, len(x)
-        F, B = S // hop + 1, n // 2
-        starts = [r * hop for r in range(F) if r * hop < S]
+        n, hop, S, P = self.n, self.hop, len(x), self.pad
+        F = (S + P - 1) // hop + 1 if P else S // hop + 1
+        B = n // 2
+        starts = [r * hop - P for r in range(F) if r * hop - P < S]
         frames = np.zeros((len(starts), n))
         for r, pos in enumerate(starts):
-            count = min(S - pos, n)
-            frames[r, :count] = x[pos:pos + count]
+            first, last = max(pos, 0), min(pos + n, S)  # the part inside the input
+            frames[r, first - pos:last - pos] = x[first:last]
         spec = rf(self.fft.forward(rf(frames * self.window)) * (1.0 / n))
         re, im = spec[:, :B], spec[:, B:]
         mag, phase = np.zeros((F, B)), np.zeros((F, B))
@@ -179,7 +184,9 @@ class Stft:
         phase[:len(starts)] = elementwise(math.atan2, im, re)
         return mag, phase
 
-    def synthesise(self, mag, cos_phase, sin_phase):
+    def synthesise(self, mag, cos_phase, sin_phase, length):
+        if self.pad:
+            return self.synthesise_padded(mag, cos_phase, sin_phase, length)
         n, hop, B, R = self.n, self.hop, self.n // 2, mag.shape[0]
         T = R * n // self.overlap
         g = float(np.float32(2.0 / self.overlap))
@@ -192,6 +199,23 @@ class Stft:
         out = np.zeros(T)
         for e in range(E):
             out[e * hop:e * hop + n] = rf(out[e * hop:e * hop + n] + frames[e])
+        return out
+
+    def synthesise_padded(self, mag, cos_phase, sin_phase, length):
+        """Every row, at gain 1; the sums of frames and of squared windows in
+        double, frame after frame; sample t is sum / weight at t + padding."""
+        n, hop, R, P = self.n, self.hop, mag.shape[0], self.pad
+        spec = np.concatenate([rf(mag * cos_phase), rf(mag * sin_phase)], axis=1)
+        frames = rf(self.fft.inverse(spec) * self.window)
+        total = np.zeros((R - 1) * hop + n)
+        weight = np.zeros_like(total)
+        for e in range(R):
+            total[e * hop:e * hop + n] = total[e * hop:e * hop + n] + frames[e]
+            weight[e * hop:e * hop + n] = weight[e * hop:e * hop + n] + self.window * self.window
+        t = np.arange(length) + P
+        out = np.zeros(length)
+        covered = weight[t] > 0
+        out[covered] = rf(total[t][covered] / weight[t][covered])
         return out
 
 
@@ -247,7 +271,7 @@ def kl_objective(V, W, H):
 class Options:
     def __init__(self, args):
         self.f, self.i, self.c, self.o = 4096, 1000, 0.001, 4
-        self.silent = self.matrix = False
+        self.silent = self.matrix = self.pad = False
         self.loss, self.mask, self.power, self.precision, self.encoding = "euclidean", "direct", 2.0, 6, None
         self.templates, words, k = [], [], 0
         value_of = {"-f": "f", "--fftsize": "f", "-i": "i", "--maxiterations": "i", "-c": "c",
@@ -260,6 +284,8 @@ class Options:
                 self.silent = True
             elif a in ("-m", "--matrixout"):
                 self.matrix = True
+            elif a == "--pad":
+                self.pad = True
             elif a == "--templates":
                 name, path = args[k + 1].split("=", 1)
                 self.templates.append((name, path))
@@ -294,7 +320,7 @@ def separate(opt, folder):
     output sounds by file name, each a list of channels."""
     x, _ = sf.read(os.path.join(folder, opt.filename), dtype="float32", always_2d=True)
     x = x.astype(np.float64)
-    stft = Stft(opt.n, opt.o)
+    stft = Stft(opt.n, opt.o, opt.pad)
     channels = [stft.analyse(x[:, c]) for c in range(x.shape[1])]
     if len(channels) == 1:
         V = channels[0][0]
@@ -356,7 +382,7 @@ def separate(opt, folder):
     trig = [(elementwise(math.cos, p), elementwise(math.sin, p)) for _, p in channels]
     sounds = {}
     for o, name in enumerate(names):
-        sounds[name] = [stft.synthesise(per_channel[c][o], *trig[c]) for c in range(len(channels))]
+        sounds[name] = [stft.synthesise(per_channel[c][o], *trig[c], x.shape[0]) for c in range(len(channels))]
     return printed, stop, W, H, sounds
 
 
