@@ -78,21 +78,23 @@ TEST(Padding, UnchangedSpectrogramComesBackAtEverySample)
         EXPECT_THROW(Stft(overlap, 8000, 64, 64, 1.0f, true), std::invalid_argument) << overlap;
 }
 
-// Soft masks on a stereo input loud at both ends: the named parts and the
-// residual add up to the input at every sample and have its length, for a
-// second of sound and for a tenth of one, shorter than a transform.
+// Soft masks on an input loud at both ends: the parts and the residual add
+// up to the input at every sample and have its length, for a second of
+// stereo and for a tenth of a second, shorter than a transform, in stereo
+// and mono.
 TEST(Padding, SoftOutputsAddUpToTheInputAtEverySample)
 {
     constexpr int rate = 44100;
     struct Case {
         int frames;
+        int channels;
         std::vector<std::string> transform;
     };
-    for (const Case& c : {Case{rate, {"-f", "1024"}}, Case{rate / 10, {}}}) {
-        SCOPED_TRACE(::testing::Message() << c.frames << " frames");
+    for (const Case& c : {Case{rate, 2, {"-f", "1024"}}, Case{rate / 10, 2, {}}, Case{rate / 10, 1, {}}}) {
+        SCOPED_TRACE(::testing::Message() << c.frames << " frames, " << c.channels << " channels");
         ScratchDir dir;
-        const std::vector<float> input = loudEdges(c.frames, 2, rate);
-        ASSERT_TRUE(writeSound(dir.file("x.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, rate, input));
+        const std::vector<float> input = loudEdges(c.frames, c.channels, rate);
+        ASSERT_TRUE(writeSound(dir.file("x.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, c.channels, rate, input));
         std::vector<std::string> args = {"x.wav", "2", "--pad", "--mask", "soft", "-i", "20", "-s"};
         args.insert(args.end(), c.transform.begin(), c.transform.end());
         const RunResult r = runTessavo(args, dir.path());
@@ -113,7 +115,7 @@ TEST(Padding, SoftOutputsAddUpToTheInputAtEverySample)
             largest = std::max(largest, partEnergy);
         }
         for (std::size_t i = 0; i < sum.size(); ++i) {
-            ASSERT_NEAR(sum[i], input[i], 1e-5) << "sample " << i / 2 << ", channel " << i % 2;
+            ASSERT_NEAR(sum[i], input[i], 1e-5) << "sample " << i / c.channels << ", channel " << i % c.channels;
             energy += static_cast<double>(input[i]) * input[i];
         }
         // The parts are sound, and really split it.
