@@ -7,16 +7,23 @@
 // happens every time.
 
 #include <csignal>
-#include <cstdlib>
+#include <cstring>
 #include <dlfcn.h>
 #include <unistd.h>
 
 namespace {
 
-// The shell's children (the program under test) run without this library.
+// The shell's children (the program under test, perhaps built with a
+// sanitizer that must be loaded first) run without this library. bash
+// exports an unsetenv of its own that does nothing this early, so the entry
+// is taken out of the environment directly.
 __attribute__((constructor)) void leaveChildrenAlone()
 {
-    unsetenv("LD_PRELOAD");
+    char** kept = environ;
+    for (char** entry = environ; *entry; ++entry)
+        if (std::strncmp(*entry, "LD_PRELOAD=", 11) != 0)
+            *kept++ = *entry;
+    *kept = nullptr;
 }
 
 }  // namespace
