@@ -1,6 +1,7 @@
 #include "separation/Resynthesis.h"
 
 #include "factorisation/Parallel.h"
+#include "spectral/Framing.h"
 #include "spectral/OverlapAdd.h"
 
 #include <algorithm>
@@ -94,8 +95,13 @@ void Resynthesis::synthesise(const OutputRows& model, const std::vector<int>& ou
     const int tasks = count * channels;
     const bool split = model.mode() == MaskMode::direct && channels == 2;
 
+    // Padded with a hop that divides the window and every row there: each
+    // sample lies under the same number of frames.
+    const bool covered = plan.normalised && first.windowLength() == n && n % hop == 0 &&
+                         rows >= Framing{n, first.overlap(), true}.rows(samples);
     const auto overlapAdd = [&] {
-        return plan.normalised ? OverlapAdd(first.windowLength(), hop, total, first.window().coefficients(), plan.padding)
+        return plan.normalised ? OverlapAdd(first.windowLength(), hop, total, first.window().coefficients(),
+                                            plan.padding, covered)
                                : OverlapAdd(first.windowLength(), hop, total);
     };
     std::vector<ChannelState> state;

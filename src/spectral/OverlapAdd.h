@@ -11,7 +11,11 @@
 //   precision from 0.0 in frame order, divided by the squares of their
 //   window coefficients summed in the same way, rounded to float (0.0f where
 //   that sum is 0); the first skip samples are dropped. Stft's padded
-//   resynthesis gives the same numbers from whole buffers.
+//   resynthesis gives the same numbers from whole buffers. When every
+//   sample given lies under length / hop frames, all of them added (a padded
+//   resynthesis whose hop divides the length), the squares' sum depends only
+//   on the sample's place between two frame starts: it is summed once per
+//   place, in the same order, instead of frame by frame.
 
 #include <vector>
 
@@ -21,8 +25,9 @@ class OverlapAdd {
 public:
     // Plain sums.
     OverlapAdd(int length, int hop, int total);
-    // Normalised by window (length coefficients, which must outlive this).
-    OverlapAdd(int length, int hop, int total, const float* window, int skip);
+    // Normalised by window (length coefficients); covered: every sample
+    // given lies under length / hop frames, as above.
+    OverlapAdd(int length, int hop, int total, const float* window, int skip, bool covered);
 
     // Adds the next frame (length samples) and writes the samples it
     // completes, at most hop, to out. Returns how many it wrote.
@@ -43,11 +48,15 @@ private:
     int total_;
     int skip_ = 0;
     int given_ = 0;
+    int head_ = 0;                  // where the ring of pending samples starts
+    long long place_ = 0;           // the head's sample counted from the first frame's start
     bool normalised_ = false;
-    std::vector<float> pending_;    // plain: samples given_ .. given_ + length - 1
-    std::vector<double> sums_;      // normalised: the same samples' sums
+    // Samples given_ .. given_ + length - 1, as a ring from head_.
+    std::vector<float> pending_;    // plain: their sums
+    std::vector<double> sums_;      // normalised: their sums
     std::vector<double> weights_;   // and their squared windows' sums
     std::vector<double> squares_;   // each window coefficient squared
+    std::vector<double> period_;    // covered: the squares' sum at each place after a frame start
 };
 
 }  // namespace tessavo
