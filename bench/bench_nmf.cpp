@@ -9,7 +9,7 @@
 #include "factorisation/FastNmf.h"
 #include "factorisation/KlDivergence.h"
 #include "factorisation/NmfFactoriser.h"
-#include "factorisation/VectorVariants.h"
+#include "core/VectorVariants.h"
 
 #include <benchmark/benchmark.h>
 

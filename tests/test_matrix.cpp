@@ -1,4 +1,4 @@
-#include "factorisation/Matrix.h"
+#include "core/Matrix.h"
 
 #include <type_traits>
 

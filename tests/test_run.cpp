@@ -2,7 +2,7 @@
 // exit status, as a user sees them.
 
 #include "app/SoundFile.h"
-#include "factorisation/Matrix.h"
+#include "core/Matrix.h"
 #include "spectral/Stft.h"
 
 #include "support/Folder.h"

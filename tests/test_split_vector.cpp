@@ -2,7 +2,7 @@
 // lane access against the same operation done one lane at a time, for parts
 // of four lanes (AVX2) and of two (the baseline).
 
-#include "factorisation/SplitVector.h"
+#include "core/SplitVector.h"
 
 #include "support/Numbers.h"
 

@@ -2,7 +2,7 @@
 // The W and H text files.
 
 #include "app/PendingFile.h"
-#include "factorisation/Matrix.h"
+#include "core/Matrix.h"
 
 #include <string>
 

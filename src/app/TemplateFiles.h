@@ -10,7 +10,7 @@
 // '_', '-' and '.', not all digits (the free components' outputs are
 // numbered), not "residual", each name once.
 
-#include "factorisation/Matrix.h"
+#include "core/Matrix.h"
 
 #include <string>
 #include <vector>

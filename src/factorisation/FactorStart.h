@@ -8,7 +8,7 @@
 // kNmfRandomScale. With no fixed rows these are exactly the draws of an
 // unsupervised start.
 
-#include "factorisation/Matrix.h"
+#include "core/Matrix.h"
 #include "factorisation/Random.h"
 
 namespace tessavo {

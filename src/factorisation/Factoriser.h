@@ -7,7 +7,7 @@
 // after another, the reference) and a fast one; both must give the same
 // bits, and the tests compare them.
 
-#include "factorisation/Matrix.h"
+#include "core/Matrix.h"
 
 namespace tessavo {
 

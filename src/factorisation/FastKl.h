@@ -19,7 +19,7 @@
 
 #include "factorisation/Factoriser.h"
 #include "factorisation/KlKernels.h"
-#include "factorisation/Matrix.h"
+#include "core/Matrix.h"
 #include "factorisation/PassWorker.h"
 
 #include <atomic>

@@ -25,7 +25,7 @@
 // Nothing of frames × bins size is allocated, here or in a pass.
 
 #include "factorisation/Factoriser.h"
-#include "factorisation/Matrix.h"
+#include "core/Matrix.h"
 #include "factorisation/PassWorker.h"
 #include "factorisation/SweepKernels.h"
 

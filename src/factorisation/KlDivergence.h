@@ -25,7 +25,7 @@
 #include "factorisation/FactorStart.h"
 #include "factorisation/Factoriser.h"
 #include "factorisation/Logarithm.h"
-#include "factorisation/Matrix.h"
+#include "core/Matrix.h"
 #include "factorisation/MultiplicativeUpdate.h"
 
 namespace tessavo {

@@ -1,7 +1,7 @@
 #include "factorisation/KlKernels.h"
 
 #include "factorisation/Logarithm.h"
-#include "factorisation/SplitVector.h"
+#include "core/SplitVector.h"
 #include "factorisation/MultiplicativeUpdate.h"
 
 #include <algorithm>
@@ -14,7 +14,7 @@ namespace tessavo {
 namespace {
 
 #define TESSAVO_VARIANT_BODY "factorisation/KlVariant.inc"
-#include "factorisation/VariantBodies.h"
+#include "core/VariantBodies.h"
 
 }  // namespace
 

@@ -8,7 +8,7 @@
 // lane, so the results are PlainKl's to the last bit.
 
 #include "factorisation/SweepKernels.h"
-#include "factorisation/VectorVariants.h"
+#include "core/VectorVariants.h"
 
 #include <cstddef>
 

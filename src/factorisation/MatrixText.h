@@ -12,7 +12,7 @@
 // six significant digits). Nothing is flushed; a failed stream writes
 // nothing.
 
-#include "factorisation/Matrix.h"
+#include "core/Matrix.h"
 
 #include <ostream>
 

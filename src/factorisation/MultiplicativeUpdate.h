@@ -1,7 +1,7 @@
 #pragma once
 // The whole-matrix steps every plain multiplicative update shares.
 
-#include "factorisation/Matrix.h"
+#include "core/Matrix.h"
 
 namespace tessavo {
 

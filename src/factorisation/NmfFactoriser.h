@@ -15,7 +15,7 @@
 // factoriser. W and H are updated in place; take a clone() to keep them.
 
 #include "factorisation/FactorStart.h"
-#include "factorisation/Matrix.h"
+#include "core/Matrix.h"
 #include "factorisation/MultiplicativeUpdate.h"
 #include "factorisation/Random.h"
 

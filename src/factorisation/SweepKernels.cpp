@@ -1,6 +1,6 @@
 #include "factorisation/SweepKernels.h"
 
-#include "factorisation/SplitVector.h"
+#include "core/SplitVector.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -12,7 +12,7 @@ namespace tessavo {
 namespace {
 
 #define TESSAVO_VARIANT_BODY "factorisation/SweepVariant.inc"
-#include "factorisation/VariantBodies.h"
+#include "core/VariantBodies.h"
 
 }  // namespace
 

@@ -8,7 +8,7 @@
 // block, or eight neighbouring columns of one row), so the results are the
 // plain path's to the last bit.
 
-#include "factorisation/VectorVariants.h"
+#include "core/VectorVariants.h"
 
 #include <cstddef>
 

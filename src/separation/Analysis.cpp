@@ -1,6 +1,6 @@
 #include "separation/Analysis.h"
 
-#include "factorisation/Parallel.h"
+#include "core/Parallel.h"
 #include "separation/Recombination.h"
 #include "spectral/Framing.h"
 #include "spectral/Stft.h"

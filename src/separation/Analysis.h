@@ -3,7 +3,7 @@
 // from it the magnitude V that the factorisation splits. A stereo pair folds
 // into V = sqrt(L² + R²) and the angle atan2(R, L) between the channels.
 
-#include "factorisation/Matrix.h"
+#include "core/Matrix.h"
 #include "separation/Engine.h"
 #include "spectral/SampleBuffer.h"
 

@@ -5,7 +5,7 @@
 
 #include "factorisation/Factoriser.h"
 #include "factorisation/Loss.h"
-#include "factorisation/Matrix.h"
+#include "core/Matrix.h"
 #include "factorisation/Random.h"
 #include "separation/Engine.h"
 

@@ -1,6 +1,6 @@
 #include "separation/OutputRows.h"
 
-#include "factorisation/Parallel.h"
+#include "core/Parallel.h"
 
 #include <cmath>
 #include <vector>

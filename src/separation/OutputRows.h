@@ -12,7 +12,7 @@
 // share x_c / ((Σ M^P) + ε), so that an output's row is M_o^P × share and no
 // table beyond the input's own is made.
 
-#include "factorisation/Matrix.h"
+#include "core/Matrix.h"
 #include "separation/OutputPlan.h"
 
 #include <vector>

@@ -3,7 +3,7 @@
 // plan, each rebuilt as sound with the input's phases (for stereo, split
 // back into left and right by the input's angle).
 
-#include "factorisation/Matrix.h"
+#include "core/Matrix.h"
 #include "separation/Analysis.h"
 #include "separation/Engine.h"
 #include "separation/OutputPlan.h"

@@ -5,7 +5,7 @@
 // engine decides how each step computes, never what.
 
 #include "factorisation/Loss.h"
-#include "factorisation/Matrix.h"
+#include "core/Matrix.h"
 #include "separation/Analysis.h"
 #include "separation/Engine.h"
 #include "separation/FactorisationLoop.h"

@@ -13,7 +13,7 @@
 // residualMagnitude follows Matrix's rule and returns the empty matrix when
 // W and H do not fit V.
 
-#include "factorisation/Matrix.h"
+#include "core/Matrix.h"
 #include "separation/OutputPlan.h"
 
 #include <cmath>

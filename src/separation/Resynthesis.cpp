@@ -1,6 +1,6 @@
 #include "separation/Resynthesis.h"
 
-#include "factorisation/Parallel.h"
+#include "core/Parallel.h"
 #include "spectral/Framing.h"
 #include "spectral/OverlapAdd.h"
 

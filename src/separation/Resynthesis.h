@@ -11,7 +11,7 @@
 // beside the input's own matrices is kept. The channels of the outputs are
 // shared by the threads.
 
-#include "factorisation/Matrix.h"
+#include "core/Matrix.h"
 #include "separation/OutputRows.h"
 #include "separation/SignalStream.h"
 #include "spectral/Stft.h"

@@ -1,6 +1,6 @@
 #include "spectral/RealFft.h"
 
-#include "factorisation/VectorVariants.h"
+#include "core/VectorVariants.h"
 #include "spectral/InvalidSize.h"
 
 #include <cmath>
@@ -21,7 +21,7 @@ bool isPowerOfTwo(int n) { return n >= 1 && (n & (n - 1)) == 0; }
 int twiddleOffset(int p) { return (1 << p) - 8 + 2 * (p - 3); }
 
 #define TESSAVO_VARIANT_BODY "spectral/RealFftKernels.inc"
-#include "factorisation/VariantBodies.h"
+#include "core/VariantBodies.h"
 
 // Below this many bits a sweep has fewer than four blocks of 8 for the
 // lanes; those lengths take the plain path.

@@ -18,7 +18,7 @@
 // object must not run two transforms at the same time. The transforms never
 // allocate; the constructor builds every table they need.
 
-#include "factorisation/VectorVariants.h"
+#include "core/VectorVariants.h"
 
 #include <vector>
 

@@ -1,6 +1,6 @@
 #include "spectral/SampleBuffer.h"
 
-#include "factorisation/LargeAllocation.h"
+#include "core/LargeAllocation.h"
 
 #include <algorithm>
 #include <cstdlib>

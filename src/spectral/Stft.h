@@ -33,7 +33,7 @@
 // between calls, but the FFT scratch is shared: one object must not run two
 // calls at the same time.
 
-#include "factorisation/Matrix.h"
+#include "core/Matrix.h"
 #include "spectral/RealFft.h"
 #include "spectral/SampleBuffer.h"
 #include "spectral/Window.h"

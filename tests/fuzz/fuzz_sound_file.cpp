@@ -10,7 +10,7 @@
 
 #include "app/RunError.h"
 #include "app/SoundFile.h"
-#include "factorisation/Matrix.h"
+#include "core/Matrix.h"
 #include "separation/Pipeline.h"
 #include "separation/SeparationError.h"
 #include "spectral/SampleBuffer.h"

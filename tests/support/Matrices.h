@@ -1,7 +1,7 @@
 #pragma once
 // Small matrices written out in the tests, row by row.
 
-#include "factorisation/Matrix.h"
+#include "core/Matrix.h"
 
 #include <initializer_list>
 

@@ -2,7 +2,7 @@
 // Test data from one fixed generator, and one way to say that two results
 // are the same to the last bit.
 
-#include "factorisation/Matrix.h"
+#include "core/Matrix.h"
 #include "spectral/SampleBuffer.h"
 
 #include <gtest/gtest.h>

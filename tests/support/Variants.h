@@ -7,7 +7,7 @@
 //     TESSAVO_FOR_EACH_VARIANT(FftVariant);
 //     TEST_P(FftVariant, ...) { RealFft fft(64, GetParam()); ... }
 
-#include "factorisation/VectorVariants.h"
+#include "core/VectorVariants.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "factorisation/Parallel.h"
+#include "core/Parallel.h"
 
 #include <algorithm>
 #include <exception>

@@ -1,4 +1,4 @@
-#include "factorisation/VectorVariants.h"
+#include "core/VectorVariants.h"
 
 namespace tessavo {
 

@@ -5,9 +5,9 @@
 // variants are wanted, once per body; it has no include guard on purpose.
 //
 //     #define TESSAVO_VARIANT_BODY "factorisation/SweepVariant.inc"
-//     #include "factorisation/VariantBodies.h"
+//     #include "core/VariantBodies.h"
 
-#include "factorisation/VectorVariants.h"
+#include "core/VectorVariants.h"
 
 namespace baseline {
 constexpr int kVectorBytes = 16;

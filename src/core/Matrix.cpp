@@ -1,6 +1,6 @@
-#include "factorisation/Matrix.h"
+#include "core/Matrix.h"
 
-#include "factorisation/LargeAllocation.h"
+#include "core/LargeAllocation.h"
 
 #include <algorithm>
 #include <cstdlib>

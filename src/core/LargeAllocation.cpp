@@ -1,4 +1,4 @@
-#include "factorisation/LargeAllocation.h"
+#include "core/LargeAllocation.h"
 
 #include <cstdlib>
 #include <new>
