@@ -59,7 +59,7 @@ void someOutputs(benchmark::State& state, MaskMode mode, bool padded = false)
     phases.channels = {&left, &right};
     if (!soft)
         phases.angle = &angle;
-    Resynthesis resynthesis(threads, 4, 44100, 2 * kBins, 2 * kBins, padded);
+    Resynthesis resynthesis(threads, 4, 2 * kBins, 2 * kBins, padded);
     // The input length whose padded analysis has kFrames rows.
     const int hop = 2 * kBins / 4;
     const int samples = (kFrames - 1) * hop - 3 * hop + 1;

@@ -113,7 +113,7 @@ TEST_P(ResynthesisVariant, MatchesThePlainStepsForEveryOutputPlanAndThreadCount)
     const Matrix phaseR = filledMatrix(frames, bins, 6, 6.283185307179586, -3.141592653589793);
 
     for (const bool padded : {false, true}) {
-        Stft plain(kOverlap, 8000, kFft, kFft, 1.0f, padded, VectorVariant::baseline);
+        Stft plain(kOverlap, kFft, kFft, padded, VectorVariant::baseline);
         for (const OutputPlan& plan : everyKindOfPlan(k)) {
             SCOPED_TRACE(::testing::Message() << (padded ? "padded, " : "") << plan.groups.size() << " outputs, "
                                               << (plan.mode == MaskMode::soft ? "soft" : "direct") << ", power "
@@ -145,7 +145,7 @@ TEST_P(ResynthesisVariant, MatchesThePlainStepsForEveryOutputPlanAndThreadCount)
             for (int threads : {1, 2, 3}) {
                 for (int atOnce : {1, 2, count}) {
                     SCOPED_TRACE(::testing::Message() << threads << " threads, " << atOnce << " at once");
-                    Resynthesis fast(threads, kOverlap, 8000, kFft, kFft, padded, GetParam());
+                    Resynthesis fast(threads, kOverlap, kFft, kFft, padded, GetParam());
 
                     InputPhases mono;
                     mono.channels.push_back(&phaseL);

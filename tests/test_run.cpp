@@ -31,7 +31,7 @@ constexpr int kFrames = 6000;
 std::vector<SampleBuffer> resynthesiseInput(const std::string& path, int n, int overlap)
 {
     InputSound in = readSoundFile(path);
-    Stft stft(overlap, in.info.samplerate, n, n, 1.0f);
+    Stft stft(overlap, n, n);
     std::vector<SampleBuffer> out;
     for (const SampleBuffer& channel : in.channels) {
         Matrix magnitude, phase;

@@ -41,7 +41,7 @@ bool rowIsZero(const Matrix& m, int r)
 
 TEST(Stft, EmptyInputGivesOneZeroRow)
 {
-    Stft stft(4, 44100, 64, 64, 1.0f);
+    Stft stft(4, 64, 64);
     Matrix mag, phase;
     stft.analyse(SampleBuffer(0), mag, phase);
     ASSERT_EQ(mag.rows(), 1);
@@ -59,8 +59,8 @@ TEST(Stft, EmptyInputGivesOneZeroRow)
 
 TEST(Stft, RoundTripOfThousandSamples)
 {
-    Stft analysis(4, 44100, 64, 64, 1.0f);
-    Stft synthesis(4, 44100, 64, 64, 1.0f);
+    Stft analysis(4, 64, 64);
+    Stft synthesis(4, 64, 64);
     const SampleBuffer in = offsetSine(1000);
     Matrix mag, phase;
     analysis.analyse(in, mag, phase);
@@ -78,19 +78,18 @@ TEST(Stft, RoundTripOfThousandSamples)
         ASSERT_EQ(out[i], 0.0f) << i;
 }
 
-TEST(Stft, OutputLengthFollowsTimeRatio)
+TEST(Stft, OutputLengthIsTheRowsTimesTheHop)
 {
     Matrix mag(63, 32, 0.0), phase(63, 32, 0.0);
-    EXPECT_EQ(Stft(4, 44100, 64, 64, 2.0f).synthesise(mag, phase).length(), 504);
-    EXPECT_EQ(Stft(4, 44100, 64, 64, 0.5f).synthesise(mag, phase).length(), 2016);
-    EXPECT_EQ(Stft(3, 44100, 64, 64, 1.0f).synthesise(mag, phase).length(), 63 * 64 / 3);
+    EXPECT_EQ(Stft(4, 64, 64).synthesise(mag, phase).length(), 63 * 16);
+    EXPECT_EQ(Stft(3, 64, 64).synthesise(mag, phase).length(), 63 * 64 / 3);
 }
 
 TEST(Stft, SynthesisNeverReadsTheLastRow)
 {
     // hop 64 > L 32: the sample bound would allow a frame from the last row
     // at 128, but the row bound stops first.
-    Stft stft(1, 44100, 32, 64, 1.0f);
+    Stft stft(1, 32, 64);
     const Matrix mag(3, 32, 1.0), phase(3, 32, 0.0);
     const SampleBuffer out = stft.synthesise(mag, phase);
     ASSERT_EQ(out.length(), 192);
@@ -104,7 +103,7 @@ TEST(Stft, SynthesisNeverReadsTheLastRow)
 
 TEST(Stft, ZeroInputGivesExactZeros)
 {
-    Stft stft(4, 44100, 64, 64, 1.0f);
+    Stft stft(4, 64, 64);
     Matrix mag, phase;
     stft.analyse(SampleBuffer(500), mag, phase);
     ASSERT_EQ(mag.rows(), 500 / 16 + 1);
@@ -120,8 +119,8 @@ TEST(Stft, ZeroInputGivesExactZeros)
 TEST(Stft, RowsAreScaledSpectraOfWindowedFrames)
 {
     const int n = 64, length = 48, hop = 16;
-    Stft stft(4, 44100, length, n, 1.0f);
-    const tessavo::Window window(length, 4);
+    Stft stft(4, length, n);
+    const tessavo::Window window(length);
     const SampleBuffer in = offsetSine(1008);
     Matrix mag, phase;
     stft.analyse(in, mag, phase);
@@ -156,31 +155,25 @@ TEST(Stft, RowsAreScaledSpectraOfWindowedFrames)
 
 TEST(Stft, RefusesArgumentsOutOfRange)
 {
-    const float inf = std::numeric_limits<float>::infinity();
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    EXPECT_NO_THROW(Stft(64, 44100, 2, 64, 1.0f));
-    EXPECT_THROW(Stft(0, 44100, 64, 64, 1.0f), std::invalid_argument);
-    EXPECT_THROW(Stft(65, 44100, 64, 64, 1.0f), std::invalid_argument);
-    EXPECT_THROW(Stft(4, 44100, 1, 64, 1.0f), std::invalid_argument);
-    EXPECT_THROW(Stft(4, 44100, 65, 64, 1.0f), std::invalid_argument);
-    EXPECT_THROW(Stft(4, 44100, 48, 48, 1.0f), std::invalid_argument);
-    EXPECT_THROW(Stft(1, 44100, 1, 1, 1.0f), std::invalid_argument);
-    EXPECT_THROW(Stft(4, 44100, 64, 0, 1.0f), std::invalid_argument);
-    for (float ratio : {0.0f, -1.0f, nan, inf})
-        EXPECT_THROW(Stft(4, 44100, 64, 64, ratio), std::invalid_argument) << ratio;
+    EXPECT_NO_THROW(Stft(64, 2, 64));
+    EXPECT_THROW(Stft(0, 64, 64), std::invalid_argument);
+    EXPECT_THROW(Stft(65, 64, 64), std::invalid_argument);
+    EXPECT_THROW(Stft(4, 1, 64), std::invalid_argument);
+    EXPECT_THROW(Stft(4, 65, 64), std::invalid_argument);
+    EXPECT_THROW(Stft(4, 48, 48), std::invalid_argument);
+    EXPECT_THROW(Stft(1, 1, 1), std::invalid_argument);
+    EXPECT_THROW(Stft(4, 64, 0), std::invalid_argument);
 
-    Stft stft(4, 44100, 64, 64, 1.0f);
+    Stft stft(4, 64, 64);
     EXPECT_THROW(stft.synthesise(Matrix(63, 32, 0.0), Matrix(62, 32, 0.0)), std::invalid_argument);
     EXPECT_THROW(stft.synthesise(Matrix(63, 33, 0.0), Matrix(63, 33, 0.0)), std::invalid_argument);
 }
 
 TEST(Stft, RefusesOutputsBeyondTheIntRange)
 {
-    Matrix small(63, 32, 0.0);
-    EXPECT_THROW(Stft(4, 44100, 64, 64, 1e-30f).synthesise(small, small), std::length_error);
     // 2^21 rows of a 2048-point transform at overlap 1: R * N = 2^32.
     Matrix tall(1 << 21, 1, 0.0);
-    EXPECT_THROW(Stft(1, 44100, 2048, 2048, 1.0f).synthesise(tall, tall), std::length_error);
+    EXPECT_THROW(Stft(1, 2048, 2048).synthesise(tall, tall), std::length_error);
 }
 
 namespace {
@@ -223,8 +216,8 @@ TEST(Stft, PinnedBitsAtDefaultSizes)
         const double noise = (state >> 8) * 0x1p-24 - 0.5;
         in[i] = static_cast<float>((i % 101) / 101.0 - 0.5 + 0.25 * noise);
     }
-    Stft analysis(4, 44100, 8192, 8192, 1.0f);
-    Stft synthesis(4, 44100, 8192, 8192, 1.0f);
+    Stft analysis(4, 8192, 8192);
+    Stft synthesis(4, 8192, 8192);
     Matrix mag, phase;
     analysis.analyse(in, mag, phase);
     ASSERT_EQ(mag.rows(), 10);

@@ -119,7 +119,7 @@ int runSeparation(int argc, const char* const* argv)
         checkMemory(shape);
     });
     checkFinite(sound, s.filename);
-    const TransformSettings transform{s.fftsize, s.overlap, record.samplerate, s.pad};
+    const TransformSettings transform{s.fftsize, s.overlap, s.pad};
     if (rebuildsNothing(sound.channels.front().length(), transform))
         std::cerr << "Note: " << s.filename << " is shorter than one transform of " << s.fftsize
                   << " samples, so every output will be silent; --pad, or a smaller -f, rebuilds it" << std::endl;

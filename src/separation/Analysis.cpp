@@ -14,7 +14,7 @@ namespace {
 
 Spectra analysePlain(std::vector<SampleBuffer>& channels, const TransformSettings& t)
 {
-    Stft analyser(t.overlap, t.sampleRate, t.fftLength, t.fftLength, 1.0f, t.pad);
+    Stft analyser(t.overlap, t.fftLength, t.fftLength, t.pad);
     Spectra s;
     s.phases.resize(channels.size());
     if (channels.size() == 1) {
@@ -37,7 +37,7 @@ Spectra analyseFast(std::vector<SampleBuffer>& channels, const TransformSettings
     Spectra s;
     s.phases.resize(channels.size());
     parallelTasks(workers, [&](int w) {
-        Stft analyser(t.overlap, t.sampleRate, t.fftLength, t.fftLength, 1.0f, t.pad);
+        Stft analyser(t.overlap, t.fftLength, t.fftLength, t.pad);
         for (int c = w; c < count; c += workers) {
             const auto i = static_cast<std::size_t>(c);
             analyser.analyse(channels[i], magnitudes[i], s.phases[i]);

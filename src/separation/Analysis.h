@@ -15,7 +15,6 @@ namespace tessavo {
 struct TransformSettings {
     int fftLength = 8192;  // also the window length
     int overlap = 4;       // hop = fftLength / overlap
-    int sampleRate = 44100;
     bool pad = false;      // padded frames and normalised resynthesis (Framing)
 };
 

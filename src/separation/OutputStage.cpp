@@ -19,7 +19,7 @@ constexpr double kStreamBytes = 1 << 20;
 void synthesisePlain(const Spectra& s, int samples, const Matrix& w, const Matrix& h, const OutputPlan& plan,
                      const TransformSettings& t, const OutputOpener& open)
 {
-    Stft synthesiser(t.overlap, t.sampleRate, t.fftLength, t.fftLength, 1.0f, t.pad);
+    Stft synthesiser(t.overlap, t.fftLength, t.fftLength, t.pad);
     const bool stereo = s.phases.size() == 2;
     const std::vector<Matrix> shares =
         plan.mode == MaskMode::soft ? softShares(s.v, s.angle, w, h, plan) : std::vector<Matrix>();
@@ -66,7 +66,7 @@ void synthesiseFast(Spectra&& s, int samples, const Matrix& w, const Matrix& h, 
                                  ? OutputRows::soft(std::move(s.v), std::move(s.angle), w, h, plan, threads)
                                  : OutputRows::direct(s.v, w, h, plan);
 
-    Resynthesis resynthesis(threads, t.overlap, t.sampleRate, t.fftLength, t.fftLength, t.pad);
+    Resynthesis resynthesis(threads, t.overlap, t.fftLength, t.fftLength, t.pad);
     const int length = resynthesis.signalLength(s.phases.front().rows(), samples);
     const int group = std::max(1, atOnce);
     for (int first = 0; first < model.count(); first += group) {

@@ -55,12 +55,10 @@ struct ChannelState {
 
 }  // namespace
 
-Resynthesis::Resynthesis(int threads, int overlap, int sampleRate, int windowLength, int fftLength, bool padded,
-                         VectorVariant variant)
+Resynthesis::Resynthesis(int threads, int overlap, int windowLength, int fftLength, bool padded, VectorVariant variant)
 {
     for (int t = 0; t < std::clamp(threads, 1, kMaxSynthesisers); ++t)
-        synthesisers_.push_back(
-            std::make_unique<Stft>(overlap, sampleRate, windowLength, fftLength, 1.0f, padded, variant));
+        synthesisers_.push_back(std::make_unique<Stft>(overlap, windowLength, fftLength, padded, variant));
 }
 
 double Resynthesis::memoryBytes(int outputs, int channels, int fftLength, int overlap, int threads, bool padded)

@@ -32,7 +32,7 @@ struct InputPhases {
 class Resynthesis {
 public:
     // Up to threads synthesisers, each built like the run's synthesiser.
-    Resynthesis(int threads, int overlap, int sampleRate, int windowLength, int fftLength, bool padded = false,
+    Resynthesis(int threads, int overlap, int windowLength, int fftLength, bool padded = false,
                 VectorVariant variant = bestVariant());
 
     // Rebuilds outputs[i] of model into streams[i], for every i, then

@@ -18,7 +18,7 @@ constexpr double kFixedBytes = 32.0 * (1 << 20);
 
 MemoryNeed separationMemory(const RunShape& s)
 {
-    const TransformSettings t{s.fftLength, s.overlap, 0, s.pad};
+    const TransformSettings t{s.fftLength, s.overlap, s.pad};
     const double frames = static_cast<double>(s.frames);
     const double rows = analysisRows(frames, t);
     const double bins = s.fftLength / 2.0;

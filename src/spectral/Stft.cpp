@@ -15,10 +15,8 @@ namespace tessavo {
 
 namespace {
 
-constexpr int kSineWindow = 4;
-
 // Checks every argument before any member is built, and returns N for the FFT.
-int checkedFftLength(int overlap, int windowLength, int fftLength, float ratio, bool padded)
+int checkedFftLength(int overlap, int windowLength, int fftLength, bool padded)
 {
     if (fftLength < 2 || (fftLength & (fftLength - 1)) != 0)
         throw InvalidSize("FFT length " + std::to_string(fftLength) + " is not a power of two >= 2");
@@ -28,13 +26,11 @@ int checkedFftLength(int overlap, int windowLength, int fftLength, float ratio, 
     if (windowLength < 2 || windowLength > fftLength)
         throw InvalidSize("window length " + std::to_string(windowLength) + " is outside 2 .. " +
                           std::to_string(fftLength));
-    if (!std::isfinite(ratio) || !(ratio > 0.0f))
-        throw InvalidSize("time ratio must be finite and positive");
     // The squared full-period sine windows of overlap frames add up to
     // about overlap / 2 at every sample only from 3 frames on: with 1 or 2
     // they vanish together where the window crosses zero.
-    if (padded && (overlap < 3 || ratio != 1.0f))
-        throw InvalidSize("a padded transform needs overlap 3 or more and time ratio 1");
+    if (padded && overlap < 3)
+        throw InvalidSize("a padded transform needs overlap 3 or more");
     return fftLength;
 }
 
@@ -48,15 +44,12 @@ void multiplyByWindow(float* frame, const Window& window)
 
 }  // namespace
 
-Stft::Stft(int overlap, int sampleRate, int windowLength, int fftLength, float ratio, bool padded,
-           VectorVariant variant)
-    : fft_(checkedFftLength(overlap, windowLength, fftLength, ratio, padded), variant),
-      window_(windowLength, kSineWindow),
+Stft::Stft(int overlap, int windowLength, int fftLength, bool padded, VectorVariant variant)
+    : fft_(checkedFftLength(overlap, windowLength, fftLength, padded), variant),
+      window_(windowLength),
       overlap_(overlap),
-      sampleRate_(sampleRate),
       windowLength_(windowLength),
       fftLength_(fftLength),
-      ratio_(ratio),
       padded_(padded)
 {
 }
@@ -158,26 +151,16 @@ SynthesisFrames Stft::synthesisFrames(int rows, int samples) const
         frames.gain = 1.0;
         return frames;
     }
-    const std::int64_t q = static_cast<std::int64_t>(rows) * fftLength_ / overlap_;
-    const double outLength = std::trunc(static_cast<double>(q) / static_cast<double>(ratio_));
-    if (outLength > std::numeric_limits<int>::max())
+    const std::int64_t total = static_cast<std::int64_t>(rows) * fftLength_ / overlap_;
+    if (total > std::numeric_limits<int>::max())
         throw std::length_error("resynthesised signal would exceed " +
                                 std::to_string(std::numeric_limits<int>::max()) + " samples");
-    frames.length = static_cast<int>(outLength);
-    const std::int64_t total = frames.length;
+    frames.length = static_cast<int>(total);
     const int hop = fftLength_ / overlap_;
-    const double ratio = ratio_;
-    std::int64_t e = 0;
-    std::int64_t pos = 0;
-    double index = 0.0;  // trunc(e * ratio), kept in double so it cannot overflow
     // Stops before the frame that would reach the last L samples, and never
     // reads the last row.
-    while (pos < total - windowLength_ && index + 1.0 < rows) {
-        frames.rows.push_back(static_cast<int>(index));
-        pos += hop;
-        ++e;
-        index = std::trunc(static_cast<double>(e) * ratio);
-    }
+    for (std::int64_t e = 0; e * hop < total - windowLength_ && e + 1 < rows; ++e)
+        frames.rows.push_back(static_cast<int>(e));
     // Rounded to float first: the gain is a float coefficient.
     frames.gain = static_cast<float>(2.0 / overlap_);
     return frames;

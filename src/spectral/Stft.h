@@ -4,30 +4,29 @@
 //
 // With N the FFT length, L the window length, hop = N / overlap and
 // B = N / 2 bins, row r is the frame starting at sample r * hop - padding
-// (Framing), windowed by one full sine period (type 4), zero-padded to N and
-// scaled by 1/N. Bin 0 carries the DC term as its real part and the Nyquist
-// term as its imaginary part.
+// (Framing), windowed by one full sine period, zero-padded to N and scaled
+// by 1/N. Bin 0 carries the DC term as its real part and the Nyquist term as
+// its imaginary part.
 // - Unpadded (the classic transform): analyse gives F = S / hop + 1 rows for
 //   S samples; rows where no frame starts are zero. synthesise rebuilds
-//   trunc(((R * N) / overlap) / ratio) samples; output frame e reads row
-//   trunc(e * ratio), is scaled by float(2 / overlap), windowed again and
-//   added at e * hop. It stops before the frame that would reach the last L
-//   samples and never reads the last row, so with ratio 1 an unchanged
-//   spectrogram comes back at about unit gain where overlap frames cover a
-//   sample, and fades in and out at the ends.
-// - Padded (overlap >= 3, ratio 1): the frames see (overlap - 1) * hop zeros
-//   before the signal and as many after it as its last frame needs. Every
-//   row is resynthesised, windowed again, at its own place; each of the S
-//   samples of the signal is then the sum of the frames over it divided by
-//   the sum of their squared windows, both summed in double precision in
-//   frame order. An unchanged spectrogram comes back to float rounding at
-//   every sample, the first and last included.
+//   (R * N) / overlap samples; output frame e reads row e, is scaled by
+//   float(2 / overlap), windowed again and added at e * hop. It stops before
+//   the frame that would reach the last L samples and never reads the last
+//   row, so an unchanged spectrogram comes back at about unit gain where
+//   overlap frames cover a sample, and fades in and out at the ends.
+// - Padded (overlap >= 3): the frames see (overlap - 1) * hop zeros before
+//   the signal and as many after it as its last frame needs. Every row is
+//   resynthesised, windowed again, at its own place; each of the S samples
+//   of the signal is then the sum of the frames over it divided by the sum of
+//   their squared windows, both summed in double precision in frame order.
+//   An unchanged spectrogram comes back to float rounding at every sample,
+//   the first and last included.
 //
 // Accepted arguments: 1 <= overlap <= N (3 <= overlap when padded), 2 <= L
-// <= N, N a power of two, ratio finite and > 0 (1 when padded); otherwise the
-// constructor throws InvalidSize. synthesise needs a magnitude and a phase
-// matrix of one shape with at most B columns (InvalidSize otherwise); sizes
-// whose products leave the int range throw std::length_error.
+// <= N, N a power of two; otherwise the constructor throws InvalidSize.
+// synthesise needs a magnitude and a phase matrix of one shape with at most
+// B columns (InvalidSize otherwise); sizes whose products leave the int
+// range throw std::length_error.
 //
 // Each call allocates its own work buffers, so the object keeps no state
 // between calls, but the FFT scratch is shared: one object must not run two
@@ -54,8 +53,7 @@ struct SynthesisFrames {
 class Stft {
 public:
     // variant: the FFT's vector kernels (every one gives the same bits).
-    Stft(int overlap, int sampleRate, int windowLength, int fftLength, float ratio, bool padded = false,
-         VectorVariant variant = bestVariant());
+    Stft(int overlap, int windowLength, int fftLength, bool padded = false, VectorVariant variant = bestVariant());
     Stft(const Stft&) = delete;
     Stft& operator=(const Stft&) = delete;
 
@@ -80,11 +78,9 @@ public:
     static double memoryBytes(int n) { return 30.0 * n; }
 
     int overlap() const { return overlap_; }
-    int sampleRate() const { return sampleRate_; }
     int windowLength() const { return windowLength_; }
     int fftLength() const { return fftLength_; }
     int hop() const { return fftLength_ / overlap_; }
-    float ratio() const { return ratio_; }
     bool padded() const { return padded_; }
     const Window& window() const { return window_; }
 
@@ -97,10 +93,8 @@ private:
     RealFft fft_;
     Window window_;
     int overlap_;
-    int sampleRate_;
     int windowLength_;
     int fftLength_;
-    float ratio_;
     bool padded_;
 };
 

@@ -125,7 +125,7 @@ void separate(const std::string& name)
     // The input's length picks the loss, the reconstruction and the padding,
     // so that the corpus reaches every engine and every kind of output.
     const long long frames = input.info.frames;
-    const SeparationSettings settings{{kTransform, kOverlap, input.info.samplerate, frames % 8 >= 4},
+    const SeparationSettings settings{{kTransform, kOverlap, frames % 8 >= 4},
                                       {kUpdatePairs, -1.0},
                                       kComponents,
                                       2,

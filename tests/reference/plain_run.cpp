@@ -106,7 +106,7 @@ int main(int argc, char** argv)
 
         const auto start = Clock::now();
         InputSound input = readSoundFile(s.filename);
-        SeparationSettings settings{{s.fftsize, s.overlap, input.info.samplerate, s.pad},
+        SeparationSettings settings{{s.fftsize, s.overlap, s.pad},
                                     {s.maxiterations, s.criteria},
                                     s.components,
                                     1,
