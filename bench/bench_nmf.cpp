@@ -5,8 +5,8 @@
 // with --benchmark_filter, or none with --benchmark_filter=none) it prints
 // the ratios from alternating samples; --rounds=N sets how many (0: none).
 
-#include "factorisation/FastKl.h"
-#include "factorisation/FastNmf.h"
+#include "factorisation/EuclideanLoss.h"
+#include "factorisation/KlLoss.h"
 #include "factorisation/KlDivergence.h"
 #include "factorisation/NmfFactoriser.h"
 #include "core/VectorVariants.h"
@@ -85,7 +85,8 @@ void fastPass(benchmark::State& state, int threads)
 {
     Problem& p = problem(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
                          static_cast<int>(state.range(2)));
-    FastNmf fast(p.v, p.plain->w(), p.plain->h(), threads, kernels());
+    const auto fastptr = makeFastEuclidean(p.v, p.plain->w(), p.plain->h(), 0, threads, kernels());
+    Factoriser& fast = *fastptr;
     for (int i = 0; i < 10; ++i)
         fast.step();
     for (auto _ : state)
@@ -144,7 +145,8 @@ void klPass(benchmark::State& state, int threads)
 {
     Problem& p = problem(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
                          static_cast<int>(state.range(2)));
-    FastKl fast(p.v, p.plain->w(), p.plain->h(), 0, threads, klKernelsChosen());
+    const auto fastptr = makeFastKl(p.v, p.plain->w(), p.plain->h(), 0, threads, klKernelsChosen());
+    Factoriser& fast = *fastptr;
     for (int i = 0; i < 3; ++i)
         fast.step();
     for (auto _ : state)
@@ -168,7 +170,8 @@ void BM_FixedPass(benchmark::State& state)
 {
     Problem& p = problem(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
                          static_cast<int>(state.range(2)));
-    FastNmf fast(p.v, p.plain->w(), p.plain->h(), allCores(), kernels(), p.plain->h().rows());
+    const auto fastptr = makeFastEuclidean(p.v, p.plain->w(), p.plain->h(), p.plain->h().rows(), allCores(), kernels());
+    Factoriser& fast = *fastptr;
     for (int i = 0; i < 10; ++i)
         fast.step();
     for (auto _ : state)
@@ -179,7 +182,8 @@ void BM_KlFixedPass(benchmark::State& state)
 {
     Problem& p = problem(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
                          static_cast<int>(state.range(2)));
-    FastKl fast(p.v, p.plain->w(), p.plain->h(), p.plain->h().rows(), allCores(), klKernelsChosen());
+    const auto fastptr = makeFastKl(p.v, p.plain->w(), p.plain->h(), p.plain->h().rows(), allCores(), klKernelsChosen());
+    Factoriser& fast = *fastptr;
     for (int i = 0; i < 3; ++i)
         fast.step();
     for (auto _ : state)
@@ -237,8 +241,10 @@ void printRatios(int rounds)
     for (const auto& shape : shapes) {
         Problem& p = problem(shape[0], shape[1], shape[2]);
         const Matrix product = matmul(p.plain->w(), p.plain->h());
-        FastNmf fast(p.v, p.plain->w(), p.plain->h(), allCores(), kernels());
-        FastNmf one(p.v, p.plain->w(), p.plain->h(), 1, kernels());
+        const auto fastptr = makeFastEuclidean(p.v, p.plain->w(), p.plain->h(), 0, allCores(), kernels());
+    Factoriser& fast = *fastptr;
+        const auto oneptr = makeFastEuclidean(p.v, p.plain->w(), p.plain->h(), 0, 1, kernels());
+    Factoriser& one = *oneptr;
         for (int i = 0; i < 10; ++i) {
             fast.step();
             one.step();
@@ -350,7 +356,8 @@ void printBounds(int rounds)
         for (int k : {4, 10, 16, 32, 64}) {
             Problem& p = problem(frames, 4096, k);
             const Matrix product = matmul(p.plain->w(), p.plain->h());
-            FastNmf fast(p.v, p.plain->w(), p.plain->h(), allCores(), kernels());
+            const auto fastptr = makeFastEuclidean(p.v, p.plain->w(), p.plain->h(), 0, allCores(), kernels());
+    Factoriser& fast = *fastptr;
             for (int i = 0; i < 5; ++i)
                 fast.step();
             std::vector<double> floors, passes;

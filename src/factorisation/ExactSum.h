@@ -36,6 +36,43 @@ inline int sumBinade(double s)
     return e == 2047 ? 0 : e;
 }
 
+// The units of the terms with bit patterns b, for a sum in binade (1 ...
+// 2046), added to units; flags gains 1 where a term must be added plainly:
+// a tie, a term of 2^52 units or more (it leaves the binade), a term of more
+// than largest units (so that the sum of a run cannot wrap), a negative
+// term, infinity or not a number. U is std::uint64_t, or a vector of them
+// for as many terms at once: the same integer steps, without a branch (a
+// comparison is the top bit of a difference that wraps below zero, as every
+// value here stays below 2^63).
+template <typename U>
+__attribute__((always_inline)) inline void addUnitsOf(U b, U binade, U largest, U& units, U& flags)
+{
+    const U one = (b ^ b) + 1u;
+    const U exponent = (b >> 52) & 0x7ffu;
+    const U negative = b >> 63;
+    const U subnormal = (exponent - 1u) >> 63;  // exponent 0: no hidden bit
+    const U mantissa = (b & 0xfffffffffffffu) | ((subnormal ^ 1u) << 52);
+    const U effective = exponent + subnormal;  // the exponent x is scaled by
+    // x / unit = mantissa · 2^(effective - binade): a shift right by
+    // binade - effective, from 1 (2^52 units or more leave the binade) to 63
+    // (below a quarter unit: nothing, and no tie).
+    const U leaves = (binade - effective - 1u) >> 63;
+    U shift = binade - effective;
+    shift = (shift & (leaves - 1u)) | leaves;
+    const U far = (63u - shift) >> 63;
+    shift = (shift & (far - 1u)) | ((0u - far) & 63u);
+    const U half = one << (shift - 1u);
+    const U rest = mantissa & ((one << shift) - 1u);
+    const U up = (half - rest) >> 63;
+    const U k = (mantissa >> shift) + up;
+    const U tie = ((rest ^ half) - 1u) >> 63;
+    const U something = (0u - mantissa) >> 63;
+    const U special = (2046u - exponent) >> 63;
+    const U tooMany = (largest - k) >> 63;
+    units = units + k;
+    flags = flags | (leaves & something) | tie | tooMany | special | (negative & something);
+}
+
 // What a run of terms adds to a sum in one binade, in that binade's units.
 struct SumUnits {
     static constexpr std::uint64_t kLimit = std::uint64_t{1} << 53;
@@ -43,34 +80,16 @@ struct SumUnits {
     std::uint64_t units = 0;
     bool plain = false;  // a tie, a term too large, or no binade: add the run plainly
 
-    // Adds term x >= 0 (or NaN, or infinite) for binade (sumBinade of the
-    // sum before the run).
+    // Adds term x for binade (sumBinade of the sum before the run).
     void add(double x, int binade)
     {
-        const std::uint64_t b = bitsOf(x);
-        const int exponent = static_cast<int>(b >> 52);  // x >= 0: no sign bit
-        if (binade == 0 || exponent == 2047 || (b >> 63) != 0) {
-            plain = plain || x != 0.0 || binade == 0;
+        if (binade == 0) {
+            plain = plain || x != 0.0;
             return;
         }
-        std::uint64_t mantissa = b & (kLimit / 2 - 1);
-        if (exponent != 0)
-            mantissa |= kLimit / 2;  // the hidden bit; a subnormal x has none
-        // x / u = mantissa · 2^(max(exponent, 1) - binade)
-        const int shift = binade - (exponent == 0 ? 1 : exponent);
-        if (shift <= 0) {
-            // x >= 2^52 units: s + x leaves the binade (x = 0 aside).
-            plain = plain || mantissa != 0;
-            return;
-        }
-        if (shift > 54)
-            return;  // below a quarter of a unit: rounds to 0, no tie
-        const std::uint64_t q = mantissa >> shift;
-        const std::uint64_t rest = mantissa & ((std::uint64_t{1} << shift) - 1);
-        const std::uint64_t half = std::uint64_t{1} << (shift - 1);
-        plain = plain || rest == half;
-        units += q + (rest > half ? 1 : 0);
-        plain = plain || units >= kLimit;
+        std::uint64_t flags = 0;
+        addUnitsOf<std::uint64_t>(bitsOf(x), static_cast<std::uint64_t>(binade), kLimit, units, flags);
+        plain = plain || flags != 0 || units >= kLimit;
     }
 
     // Another run's units for the same binade, after this one's.

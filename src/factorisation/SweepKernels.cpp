@@ -1,9 +1,11 @@
 #include "factorisation/SweepKernels.h"
 
 #include "core/SplitVector.h"
+#include "factorisation/ExactSum.h"
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 

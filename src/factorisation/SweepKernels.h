@@ -11,6 +11,7 @@
 #include "core/VectorVariants.h"
 
 #include <cstddef>
+#include <cstdint>
 
 namespace tessavo {
 
@@ -36,10 +37,9 @@ constexpr int kBlockRows = 8;
 // h[k·stride + j] is H. A stride of an odd number of cache lines keeps the K
 // rows of H in different sets of the first-level cache.
 //
-// objectiveRows continues it for many components, four rows at a time: it
-// adds the squares of the four rows before (current, 4 × bins, in order)
-// while it forms those of the next four (vs[r], ws[r]) into next; vs or
-// current may be null at the first and last call.
+// objectiveUnits forms, for the same terms of row i, their units in the
+// sum's binade (see ExactSum.h): units, and plain when the row must be added
+// the plain way.
 //
 // blockNumerator adds the terms of Wᵀ·V for one block's rows, in increasing
 // row order: numeratorH[k·stride + j] += newW[r·K + k] · V[r][j] for
@@ -53,8 +53,8 @@ struct SweepKernels {
                           double* den, double* num, bool numKnown);
     void (*objectiveRow)(const double* vi, const double* wi, const double* h, int components, int bins, int stride,
                          double& sum);
-    void (*objectiveRows)(const double* const vs[4], const double* const ws[4], const double* h, int components,
-                          int bins, int stride, const double* current, double* next, double& sum);
+    void (*objectiveUnits)(const double* vi, const double* wi, const double* h, int components, int bins, int stride,
+                           int binade, std::uint64_t& units, bool& plain);
     void (*blockNumerator)(const double* vs, std::ptrdiff_t rowStride, int rows, const double* newW, int components,
                            int bins, int stride, double* numeratorH);
 };

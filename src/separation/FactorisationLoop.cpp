@@ -1,9 +1,10 @@
 #include "separation/FactorisationLoop.h"
 
 #include "factorisation/FactorStart.h"
-#include "factorisation/FastKl.h"
-#include "factorisation/FastNmf.h"
+#include "factorisation/EuclideanLoss.h"
+#include "factorisation/FastSchedule.h"
 #include "factorisation/KlDivergence.h"
+#include "factorisation/KlLoss.h"
 #include "factorisation/PlainEuclidean.h"
 #include "separation/SeparationError.h"
 
@@ -25,8 +26,8 @@ std::unique_ptr<Factoriser> makeFactoriser(Engine engine, Loss loss, const Matri
             return std::make_unique<PlainEuclidean>(v, std::move(start));
         }
         if (loss == Loss::kl)
-            return std::make_unique<FastKl>(v, start.w, start.h, start.fixedRows, threads);
-        return std::make_unique<FastNmf>(v, start.w, start.h, threads, bestSweepKernels(), start.fixedRows);
+            return makeFastKl(v, start.w, start.h, start.fixedRows, threads);
+        return makeFastEuclidean(v, start.w, start.h, start.fixedRows, threads);
     } catch (const std::length_error&) {
     } catch (const std::bad_alloc&) {
     }
@@ -36,11 +37,12 @@ std::unique_ptr<Factoriser> makeFactoriser(Engine engine, Loss loss, const Matri
                           " bins: too many components\n");
 }
 
-double factorisationMemory(Loss loss, double frames, double bins, double components)
+double factorisationMemory(Loss loss, double frames, double bins, double components, int threads)
 {
-    const double engine = loss == Loss::kl ? FastKl::memoryBytes(frames, bins, components)
-                                           : FastNmf::memoryBytes(frames, bins, components);
-    return engine + (frames * components + components * bins) * 8.0;
+    const double terms = loss == Loss::kl ? KlLoss::memoryBytes(frames, bins, components)
+                                          : EuclideanLoss::memoryBytes(frames, bins, components);
+    return FastSchedule::memoryBytes(frames, bins, components, threads) + terms +
+           (frames * components + components * bins) * 8.0;
 }
 
 Factors runLoop(Factoriser& factoriser, const LoopSettings& settings, std::ostream* progress)

@@ -32,8 +32,9 @@ struct Factors {
 std::unique_ptr<Factoriser> makeFactoriser(Engine engine, Loss loss, const Matrix& v, const Matrix& fixed,
                                            int components, RandomStream& random, int threads);
 
-// Bytes the fast engine for the loss and its start hold besides V.
-double factorisationMemory(Loss loss, double frames, double bins, double components);
+// Bytes the fast engine for the loss on threads threads and its start hold
+// besides V.
+double factorisationMemory(Loss loss, double frames, double bins, double components, int threads);
 
 // The initial update pair, then passes until the objective changes by less
 // than criteria (strictly, on the absolute change; a NaN change never

@@ -33,7 +33,7 @@ MemoryNeed separationMemory(const RunShape& s)
         // the channels' shares in place), the final W and H, and the outputs
         // in flight: the residual and at most one per component.
         const double outputs = outputStageMemory(static_cast<int>(k) + 1, s.channels, t, s.threads);
-        return kFixedBytes + std::max({analysing, spectra + factorisationMemory(s.loss, rows, bins, k),
+        return kFixedBytes + std::max({analysing, spectra + factorisationMemory(s.loss, rows, bins, k, s.threads),
                                        spectra + factors + outputs});
     };
     return MemoryNeed{peak(0), peak(s.components)};

@@ -1,0 +1,54 @@
+#pragma once
+// The Euclidean distance as the fast schedule runs it: NmfFactoriser's
+// updateW, updateH and objective to the last bit.
+//
+// - W half, a block of rows: (W·H)·Hᵀ and V·Hᵀ in one sweep over the
+//   block's rows of V (SweepKernels). With every row of H fixed, V·Hᵀ is the
+//   same in every pass: kept from the first.
+// - Objective: the running sum of (V − W·H)² over every cell, row after row,
+//   without its chain of additions (ExactSum.h): each block's rows give their
+//   units in the binade the sum was in at that row in the pass before, any
+//   thread any row; a walk over the rows adds them, and adds plainly the few
+//   rows where the binade was another, the sum leaves it, or a term ties.
+//   The first pass, with no binades to go by, is added plainly throughout.
+// - H half, a range of columns: Wᵀ·V of the new W, every row in increasing
+//   order, and (Wᵀ·W)·H with Wᵀ·W summed over the rows in order.
+
+#include "factorisation/FastLoss.h"
+#include "factorisation/SweepKernels.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace tessavo {
+
+class EuclideanLoss : public FastLoss {
+public:
+    EuclideanLoss(int frames, int bins, int components, const SweepKernels& kernels);
+
+    void beginPass(const PassFactors& f) override;
+    void blockTerms(const PassFactors& f, int block, BlockSpace& space) override;
+    double objective(const PassFactors& f) override;
+    void beginH(const PassFactors& f, ThreadTeam& team) override;
+    void columnTerms(const PassFactors& f, int first, int end, double* num, double* den) override;
+
+    // Bytes it holds for frames × bins and components.
+    static double memoryBytes(double frames, double bins, double components);
+
+private:
+    const SweepKernels& kernels_;
+    std::vector<double> zeroRow_;          // the rows past V's end in the last block
+    std::vector<double> fixedNumerator_;   // H all fixed: V·Hᵀ block by block (K × 8 each)
+    bool numeratorKept_ = false;
+    std::vector<int> binades_;             // each row's binade of the sum, last pass
+    std::vector<std::uint64_t> units_;     // each row's units this pass
+    std::vector<char> plain_;              // rows to add plainly
+    std::vector<double> gram_;             // K × K: Wᵀ·W of the new W
+};
+
+// The fast engine for the Euclidean distance.
+std::unique_ptr<class Factoriser> makeFastEuclidean(const Matrix& v, const Matrix& w, const Matrix& h, int fixedRows,
+                                                    int threads, const SweepKernels& kernels = bestSweepKernels());
+
+}  // namespace tessavo

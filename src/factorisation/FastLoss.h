@@ -1,0 +1,68 @@
+#pragma once
+// A loss as the fast schedule (FastSchedule) runs it: what each half of a
+// pass sums, and the objective. The schedule owns the factors, the threads,
+// the fixed rows of H and the update formulas; a loss only fills numerators
+// and denominators, each element summed in the plain engine's order, so
+// that any thread may form any block or column range.
+//
+// A pass, from W and H:
+// - the W half, one block of kBlockRows rows at a time (blockTerms): for
+//   each row r of the block and component k, num and den such that the new
+//   W[r][k] = (num × W[r][k]) / (ε + den); and the block's part of the
+//   objective of W and H;
+// - objective(): the objective of W and H, on one thread;
+// - with any row of H free, beginH() (on the team) and the H half, one
+//   range of columns at a time (columnTerms): for each free row k and
+//   column j, num and den such that the new H[k][j] = (num × H[k][j]) /
+//   (ε + den).
+// Each update could add a penalty to its num and den here (the loss's
+// rows), before the schedule divides.
+
+#include "core/Matrix.h"
+
+#include <cstddef>
+#include <vector>
+
+namespace tessavo {
+
+class ThreadTeam;
+
+// What a loss reads of a pass. The schedule keeps it up to date.
+struct PassFactors {
+    const Matrix* v = nullptr;      // frames × bins
+    const Matrix* w = nullptr;      // the pass's W, frames × K
+    const Matrix* nextW = nullptr;  // the new W, complete once the W half is done
+    const Matrix* h = nullptr;      // the pass's H, K × bins
+    const double* ht = nullptr;     // Hᵀ, bins × K
+    const double* hRows = nullptr;  // H's rows padded to stride
+    int stride = 0;
+    int frames = 0, bins = 0, components = 0, fixedRows = 0;
+    int blocks = 0;                 // of kBlockRows rows, the last one possibly short
+    long long pass = 0;             // 0 for the first
+};
+
+// A thread's working space for one block.
+struct BlockSpace {
+    explicit BlockSpace(int components);
+    std::vector<double> weights, num, den, scratch;  // K × 8 each (weights[k·8 + r] = W[first + r][k]); scratch
+};
+
+class FastLoss {
+public:
+    virtual ~FastLoss() = default;
+
+    // Before each pass; H's tables are made.
+    virtual void beginPass(const PassFactors& f) = 0;
+    // The W half of block b: space.num and space.den, and the block's part of
+    // the objective. space.weights holds the block's W.
+    virtual void blockTerms(const PassFactors& f, int block, BlockSpace& space) = 0;
+    // The objective of the pass's W and H, once every block is done.
+    virtual double objective(const PassFactors& f) = 0;
+    // Before the H half, with the new W complete.
+    virtual void beginH(const PassFactors& f, ThreadTeam& team) = 0;
+    // num[k·stride + j] and den[k·stride + j] for the free rows k and the
+    // columns first ... end - 1.
+    virtual void columnTerms(const PassFactors& f, int first, int end, double* num, double* den) = 0;
+};
+
+}  // namespace tessavo

@@ -1,0 +1,64 @@
+#pragma once
+// The fast engine of every loss: one schedule that runs a pass on every
+// thread it is given, with the loss (FastLoss) filling the sums.
+//
+// Each pass returns the objective of the factors it starts from, then
+// replaces them by one update pair, W first and then H:
+// - the W half goes over blocks of kBlockRows rows, which the threads take
+//   as they come;
+// - the objective is completed on the calling thread (the loss's);
+// - the H half goes over ranges of columns, which the threads take as they
+//   come; every sum over the rows keeps its order.
+// Every element keeps its own sum in the plain order, so neither the thread
+// count nor the vector variant changes a bit. The first fixedRows rows of H
+// are never updated: their tables are made once, and with every row fixed
+// the H half is left out. Nothing of frames × bins size is allocated.
+
+#include "core/Matrix.h"
+#include "factorisation/Factoriser.h"
+#include "factorisation/FastLoss.h"
+#include "factorisation/ThreadTeam.h"
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+namespace tessavo {
+
+class FastSchedule : public Factoriser {
+public:
+    // Starts from copies of w (F × K) and h (K × B) for v (F × B), which it
+    // refers to and which must outlive it.
+    FastSchedule(const Matrix& v, const Matrix& w, const Matrix& h, int fixedRows, int threads,
+                 std::unique_ptr<FastLoss> loss);
+    FastSchedule(Matrix&& v, const Matrix& w, const Matrix& h, int fixedRows, int threads,
+                 std::unique_ptr<FastLoss> loss) = delete;
+
+    double step() override;
+    Matrix measuredW() const override { return previousW_.clone(); }
+    Matrix measuredH() const override { return previousH_.clone(); }
+
+    // Bytes the schedule holds for frames × bins and components, besides V
+    // and the loss.
+    static double memoryBytes(double frames, double bins, double components, int threads);
+
+private:
+    void makeTables(int first, int end);
+    void weightBlock(int block, BlockSpace& space);
+    void spectraRange(int first, int end);
+
+    const Matrix& v_;
+    int frames_, bins_, components_, fixedRows_, blocks_, stride_;
+    Matrix w_, previousW_, nextW_;  // F × K
+    Matrix h_, previousH_, nextH_;  // K × B
+    std::vector<double> ht_;        // B × K: Hᵀ
+    std::vector<double> hRows_;     // K × stride: H, rows padded
+    std::vector<double> num_, den_;  // K × stride: the H half's sums
+    std::unique_ptr<FastLoss> loss_;
+    PassFactors factors_;
+    ThreadTeam team_;
+    std::vector<BlockSpace> spaces_;  // one per thread of the team
+    std::atomic<int> nextBlock_{0}, nextRange_{0};
+};
+
+}  // namespace tessavo
