@@ -76,6 +76,24 @@ __attribute__((always_inline)) inline Split<MaskOf<P>, long long, N> operator==(
 }
 
 template <typename P, typename L, int N, typename S>
+__attribute__((always_inline)) inline Split<MaskOf<P>, long long, N> operator<(Split<P, L, N> a, S b)
+{
+    Split<MaskOf<P>, long long, N> r;
+    for (int i = 0; i < N; ++i)
+        r.part[i] = a.part[i] < static_cast<L>(b);
+    return r;
+}
+
+template <typename P, typename L, int N, typename S>
+__attribute__((always_inline)) inline Split<MaskOf<P>, long long, N> operator==(Split<P, L, N> a, S b)
+{
+    Split<MaskOf<P>, long long, N> r;
+    for (int i = 0; i < N; ++i)
+        r.part[i] = a.part[i] == static_cast<L>(b);
+    return r;
+}
+
+template <typename P, typename L, int N, typename S>
 __attribute__((always_inline)) inline Split<MaskOf<P>, long long, N> operator>=(Split<P, L, N> a, S b)
 {
     Split<MaskOf<P>, long long, N> r;

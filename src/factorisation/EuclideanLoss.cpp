@@ -6,7 +6,6 @@
 #include "factorisation/ThreadTeam.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 
 namespace tessavo {
@@ -29,8 +28,37 @@ double EuclideanLoss::memoryBytes(double frames, double bins, double components)
 
 void EuclideanLoss::beginPass(const PassFactors& f)
 {
-    if (f.fixedRows == f.components && fixedNumerator_.empty())
-        fixedNumerator_.assign(at(f.blocks, f.components) * kBlockRows, 0.0);
+    if (f.fixedRows == f.components) {
+        if (fixedNumerator_.empty())
+            fixedNumerator_.assign(at(f.blocks, f.components) * kBlockRows, 0.0);
+        return;
+    }
+    numerator_.assign(at(f.components, f.stride), 0.0);
+    std::fill(gram_.begin(), gram_.end(), 0.0);
+}
+
+void EuclideanLoss::followBlock(const PassFactors& f, int thread, int threads, int block)
+{
+    const Matrix& w = *f.nextW;
+    const int k = f.components;
+    const int row = block * kBlockRows;
+    const int rows = std::min(kBlockRows, f.frames - row);
+    // The thread's columns of Wᵀ·V: an equal share, whole vectors of eight.
+    const int vectors = (f.bins + 7) / 8;
+    const int first = std::min(f.bins, vectors * thread / threads * 8);
+    const int end = std::min(f.bins, vectors * (thread + 1) / threads * 8);
+    if (end > first)
+        kernels_.blockNumerator((*f.v)[row] + first, f.bins, rows, w[row], k, end - first, f.stride,
+                                numerator_.data() + first);
+    // Its rows of Wᵀ·W.
+    for (int r = row; r < row + rows; ++r) {
+        const double* wr = w[r];
+        for (int a = thread; a < k; a += threads) {
+            double* g = gram_.data() + at(a, k);
+            for (int b = 0; b < k; ++b)
+                g[b] += wr[a] * wr[b];
+        }
+    }
 }
 
 void EuclideanLoss::blockTerms(const PassFactors& f, int block, BlockSpace& space)
@@ -46,6 +74,13 @@ void EuclideanLoss::blockTerms(const PassFactors& f, int block, BlockSpace& spac
         rowsOfV[r] = r < rows ? v[first + r] : zeroRow_.data();
         nextRows[r] = first + kBlockRows + r < f.frames ? v[first + kBlockRows + r] : zeroRow_.data();
     }
+    // The objective's terms of each row in units of the binade the sum met
+    // at that row last pass.
+    double scales[kBlockRows];
+    std::uint64_t units[kBlockRows], flagged[kBlockRows];
+    for (int r = 0; r < kBlockRows; ++r)
+        scales[r] = r < rows ? unitScale(binades_[static_cast<std::size_t>(first + r)]) : HUGE_VAL;
+    const double limit = unitLimit(f.bins);
     // With H all fixed, V·Hᵀ is the same in every pass: kept from the first.
     const bool hFixed = f.fixedRows == f.components;
     double* num = space.num.data();
@@ -54,21 +89,17 @@ void EuclideanLoss::blockTerms(const PassFactors& f, int block, BlockSpace& spac
         if (f.pass > 0)
             std::copy(kept, kept + space.num.size(), num);
         kernels_.blockProducts(rowsOfV, nextRows, f.ht, f.bins, f.components, space.weights.data(),
-                               space.scratch.data(), space.den.data(), f.pass > 0 ? num : kept, f.pass > 0);
+                               space.scratch.data(), space.den.data(), f.pass > 0 ? num : kept, f.pass > 0, scales,
+                               limit, units, flagged);
         if (f.pass == 0)
             std::copy(kept, kept + space.num.size(), num);
     } else {
         kernels_.blockProducts(rowsOfV, nextRows, f.ht, f.bins, f.components, space.weights.data(),
-                               space.scratch.data(), space.den.data(), num, false);
+                               space.scratch.data(), space.den.data(), num, false, scales, limit, units, flagged);
     }
-    // The objective's units of the block's rows, in the binade each row met
-    // last pass.
     for (int r = 0; r < rows; ++r) {
-        const auto i = static_cast<std::size_t>(first + r);
-        bool plain = true;
-        kernels_.objectiveUnits(v[first + r], (*f.w)[first + r], f.hRows, f.components, f.bins, f.stride,
-                                binades_[i], units_[i], plain);
-        plain_[i] = plain;
+        units_[static_cast<std::size_t>(first + r)] = units[r];
+        plain_[static_cast<std::size_t>(first + r)] = flagged[r] != 0;
     }
 }
 
@@ -89,41 +120,15 @@ double EuclideanLoss::objective(const PassFactors& f)
     return std::sqrt(sum);
 }
 
-void EuclideanLoss::beginH(const PassFactors& f, ThreadTeam& team)
-{
-    // Wᵀ·W of the new W, each element over the rows in increasing order; the
-    // threads take its rows.
-    const Matrix& w = *f.nextW;
-    const int k = f.components;
-    std::atomic<int> next{0};
-    team.run([&](int) {
-        for (int a = next.fetch_add(1); a < k; a = next.fetch_add(1)) {
-            double* g = gram_.data() + at(a, k);
-            std::fill(g, g + k, 0.0);
-            for (int i = 0; i < f.frames; ++i) {
-                const double* wi = w[i];
-                for (int b = 0; b < k; ++b)
-                    g[b] += wi[a] * wi[b];
-            }
-        }
-    });
-}
+void EuclideanLoss::beginH(const PassFactors&, ThreadTeam&) {}
 
 void EuclideanLoss::columnTerms(const PassFactors& f, int first, int end, double* num, double* den)
 {
-    const Matrix& v = *f.v;
-    const Matrix& w = *f.nextW;
     const Matrix& h = *f.h;
     const int k = f.components;
-    const int columns = end - first;
-    // Wᵀ·V over the range: the blocks' rows in increasing order.
-    for (int c = 0; c < k; ++c)
-        std::fill(num + at(c, f.stride) + first, num + at(c, f.stride) + end, 0.0);
-    for (int b = 0; b < f.blocks; ++b) {
-        const int row = b * kBlockRows;
-        const int rows = std::min(kBlockRows, f.frames - row);
-        kernels_.blockNumerator(v[row] + first, f.bins, rows, w[row], k, columns, f.stride, num + first);
-    }
+    for (int c = f.fixedRows; c < k; ++c)
+        std::copy(numerator_.begin() + at(c, f.stride) + first, numerator_.begin() + at(c, f.stride) + end,
+                  num + at(c, f.stride) + first);
     // (Wᵀ·W)·H, summed over l from 0.0, sixteen columns side by side.
     constexpr int kSide = 16;
     for (int c = f.fixedRows; c < k; ++c) {

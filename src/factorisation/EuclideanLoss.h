@@ -11,8 +11,11 @@
 //   thread any row; a walk over the rows adds them, and adds plainly the few
 //   rows where the binade was another, the sum leaves it, or a term ties.
 //   The first pass, with no binades to go by, is added plainly throughout.
-// - H half, a range of columns: Wᵀ·V of the new W, every row in increasing
-//   order, and (Wᵀ·W)·H with Wᵀ·W summed over the rows in order.
+// - H half: Wᵀ·V and Wᵀ·W of the new W, each element over the rows in
+//   increasing order, summed as the W half goes (each thread its own range
+//   of columns of Wᵀ·V and rows of Wᵀ·W, block after block, while the block's
+//   rows of V are still in the shared cache); then, a range of columns at a
+//   time, (Wᵀ·W)·H.
 
 #include "factorisation/FastLoss.h"
 #include "factorisation/SweepKernels.h"
@@ -29,6 +32,8 @@ public:
 
     void beginPass(const PassFactors& f) override;
     void blockTerms(const PassFactors& f, int block, BlockSpace& space) override;
+    bool followsBlocks() const override { return true; }
+    void followBlock(const PassFactors& f, int thread, int threads, int block) override;
     double objective(const PassFactors& f) override;
     void beginH(const PassFactors& f, ThreadTeam& team) override;
     void columnTerms(const PassFactors& f, int first, int end, double* num, double* den) override;
@@ -45,6 +50,7 @@ private:
     std::vector<std::uint64_t> units_;     // each row's units this pass
     std::vector<char> plain_;              // rows to add plainly
     std::vector<double> gram_;             // K × K: Wᵀ·W of the new W
+    std::vector<double> numerator_;        // K × stride: Wᵀ·V of the new W
 };
 
 // The fast engine for the Euclidean distance.

@@ -10,8 +10,8 @@
 // running significand). So a run of terms adds to s's significand the
 // integer sum of their k's, formed in any order and on any thread, provided
 // no term ties and the significand stays below 2^53 (the sum stays in the
-// binade). A run that ties or leaves the binade, or meets s at 0 or
-// subnormal, is added the plain way; the sum never decreases, so it changes
+// binade). A run that ties or leaves the binade, or meets s at 0 or below
+// 2^-971, is added the plain way; the sum never decreases, so it changes
 // binade only about log2(terms) times.
 
 #include <cmath>
@@ -36,41 +36,42 @@ inline int sumBinade(double s)
     return e == 2047 ? 0 : e;
 }
 
-// The units of the terms with bit patterns b, for a sum in binade (1 ...
-// 2046), added to units; flags gains 1 where a term must be added plainly:
-// a tie, a term of 2^52 units or more (it leaves the binade), a term of more
-// than largest units (so that the sum of a run cannot wrap), a negative
-// term, infinity or not a number. U is std::uint64_t, or a vector of them
-// for as many terms at once: the same integer steps, without a branch (a
-// comparison is the top bit of a difference that wraps below zero, as every
-// value here stays below 2^63).
-template <typename U>
-__attribute__((always_inline)) inline void addUnitsOf(U b, U binade, U largest, U& units, U& flags)
+// The scale that turns a term into units of binade: 2^(1075 - binade),
+// exactly; for a binade below 52, where it would not fit, and for 0,
+// +infinity, which sends every term the plain way.
+inline double unitScale(int binade)
 {
-    const U one = (b ^ b) + 1u;
-    const U exponent = (b >> 52) & 0x7ffu;
-    const U negative = b >> 63;
-    const U subnormal = (exponent - 1u) >> 63;  // exponent 0: no hidden bit
-    const U mantissa = (b & 0xfffffffffffffu) | ((subnormal ^ 1u) << 52);
-    const U effective = exponent + subnormal;  // the exponent x is scaled by
-    // x / unit = mantissa · 2^(effective - binade): a shift right by
-    // binade - effective, from 1 (2^52 units or more leave the binade) to 63
-    // (below a quarter unit: nothing, and no tie).
-    const U leaves = (binade - effective - 1u) >> 63;
-    U shift = binade - effective;
-    shift = (shift & (leaves - 1u)) | leaves;
-    const U far = (63u - shift) >> 63;
-    shift = (shift & (far - 1u)) | ((0u - far) & 63u);
-    const U half = one << (shift - 1u);
-    const U rest = mantissa & ((one << shift) - 1u);
-    const U up = (half - rest) >> 63;
-    const U k = (mantissa >> shift) + up;
-    const U tie = ((rest ^ half) - 1u) >> 63;
-    const U something = (0u - mantissa) >> 63;
-    const U special = (2046u - exponent) >> 63;
-    const U tooMany = (largest - k) >> 63;
-    units = units + k;
-    flags = flags | (leaves & something) | tie | tooMany | special | (negative & something);
+    if (binade < 52)
+        return HUGE_VAL;
+    const std::uint64_t b = static_cast<std::uint64_t>(2098 - binade) << 52;
+    double scale;
+    std::memcpy(&scale, &b, sizeof scale);
+    return scale;
+}
+
+// The most units a term may have so that terms of them cannot wrap a 64-bit
+// total: a power of two, at most 2^52 (a term of 2^52 units leaves the
+// binade anyway).
+inline double unitLimit(long long terms)
+{
+    double limit = 4503599627370496.0;
+    while (limit * static_cast<double>(terms) >= 9223372036854775808.0)
+        limit /= 2.0;
+    return limit;
+}
+
+// units gains x in units of the binade of scale (unitScale): x · scale,
+// exact as the scale is a power of two, rounded to the nearest integer by
+// adding 2^52. flagged is set when x must be added plainly: when it lies an
+// integer and one half from its units (a tie), has limit units or more, is
+// negative, infinite or not a number.
+inline void addTermUnits(double x, double scale, double limit, std::uint64_t& units, bool& flagged)
+{
+    const double y = x * scale;
+    const double z = y + 4503599627370496.0;
+    units += bitsOf(z) - 0x4330000000000000u;
+    const double e = y - (z - 4503599627370496.0);  // exact: y less its nearest integer
+    flagged = flagged || e == 0.5 || e == -0.5 || !(y >= 0.0 && y < limit);
 }
 
 // What a run of terms adds to a sum in one binade, in that binade's units.
@@ -83,13 +84,8 @@ struct SumUnits {
     // Adds term x for binade (sumBinade of the sum before the run).
     void add(double x, int binade)
     {
-        if (binade == 0) {
-            plain = plain || x != 0.0;
-            return;
-        }
-        std::uint64_t flags = 0;
-        addUnitsOf<std::uint64_t>(bitsOf(x), static_cast<std::uint64_t>(binade), kLimit, units, flags);
-        plain = plain || flags != 0 || units >= kLimit;
+        addTermUnits(x, unitScale(binade), 4503599627370496.0, units, plain);
+        plain = plain || units >= kLimit;
     }
 
     // Another run's units for the same binade, after this one's.

@@ -56,6 +56,12 @@ public:
     // The W half of block b: space.num and space.den, and the block's part of
     // the objective. space.weights holds the block's W.
     virtual void blockTerms(const PassFactors& f, int block, BlockSpace& space) = 0;
+    // With a free row of H: whether the loss sums part of the H half as the
+    // W half goes (followBlock), so that each block of V is read once.
+    virtual bool followsBlocks() const { return false; }
+    // The H half's sums that thread (of threads) owns gain block's rows, for
+    // block = 0, 1, ... in turn on each thread, each once its new W is formed.
+    virtual void followBlock(const PassFactors& /*f*/, int /*thread*/, int /*threads*/, int /*block*/) {}
     // The objective of the pass's W and H, once every block is done.
     virtual double objective(const PassFactors& f) = 0;
     // Before the H half, with the new W complete.

@@ -5,6 +5,7 @@
 #include "factorisation/SweepKernels.h"
 
 #include <algorithm>
+#include <thread>
 
 namespace tessavo {
 
@@ -46,6 +47,9 @@ FastSchedule::FastSchedule(const Matrix& v, const Matrix& w, const Matrix& h, in
       team_(std::max(1, threads))
 {
     spaces_.assign(static_cast<std::size_t>(team_.size()), BlockSpace(components_));
+    formed_ = std::make_unique<std::atomic<long long>[]>(static_cast<std::size_t>(blocks_));
+    for (int b = 0; b < blocks_; ++b)
+        formed_[b].store(0, std::memory_order_relaxed);
     makeTables(0, fixedRows_);  // once: the fixed rows never change
     factors_.v = &v_;
     factors_.stride = stride_;
@@ -109,6 +113,35 @@ void FastSchedule::spectraRange(int first, int end)
     }
 }
 
+void FastSchedule::weightHalf(int thread, bool follow)
+{
+    BlockSpace& space = spaces_[static_cast<std::size_t>(thread)];
+    const long long pass = factors_.pass + 1;
+    if (!follow) {
+        for (int b = nextBlock_.fetch_add(1); b < blocks_; b = nextBlock_.fetch_add(1))
+            weightBlock(b, space);
+        return;
+    }
+    // Forms blocks as they come, and follows every formed block in order;
+    // with none left to take, waits for the next one to be formed.
+    int followed = 0;
+    while (followed < blocks_) {
+        if (formed_[followed].load(std::memory_order_acquire) == pass) {
+            loss_->followBlock(factors_, thread, team_.size(), followed++);
+            continue;
+        }
+        const int b = nextBlock_.fetch_add(1);
+        if (b < blocks_) {
+            weightBlock(b, space);
+            formed_[b].store(pass, std::memory_order_release);
+            continue;
+        }
+        for (int spins = 0; formed_[followed].load(std::memory_order_acquire) != pass; ++spins)
+            if (spins > 1024)
+                std::this_thread::yield();
+    }
+}
+
 double FastSchedule::step()
 {
     const bool freeRows = fixedRows_ < components_;
@@ -119,10 +152,8 @@ double FastSchedule::step()
     loss_->beginPass(factors_);
 
     nextBlock_ = 0;
-    team_.run([this](int thread) {
-        for (int b = nextBlock_.fetch_add(1); b < blocks_; b = nextBlock_.fetch_add(1))
-            weightBlock(b, spaces_[static_cast<std::size_t>(thread)]);
-    });
+    const bool follow = freeRows && loss_->followsBlocks();
+    team_.run([this, follow](int thread) { weightHalf(thread, follow); });
     const double objective = loss_->objective(factors_);
 
     if (freeRows) {

@@ -5,7 +5,9 @@
 // Each pass returns the objective of the factors it starts from, then
 // replaces them by one update pair, W first and then H:
 // - the W half goes over blocks of kBlockRows rows, which the threads take
-//   as they come;
+//   as they come; a loss may sum part of the H half as it goes, each thread
+//   its own share over the blocks in order, while the block is still in the
+//   shared cache;
 // - the objective is completed on the calling thread (the loss's);
 // - the H half goes over ranges of columns, which the threads take as they
 //   come; every sum over the rows keeps its order.
@@ -45,6 +47,7 @@ public:
 private:
     void makeTables(int first, int end);
     void weightBlock(int block, BlockSpace& space);
+    void weightHalf(int thread, bool follow);
     void spectraRange(int first, int end);
 
     const Matrix& v_;
@@ -59,6 +62,8 @@ private:
     ThreadTeam team_;
     std::vector<BlockSpace> spaces_;  // one per thread of the team
     std::atomic<int> nextBlock_{0}, nextRange_{0};
+    // The pass (counted from 1) in which each block's new W was formed.
+    std::unique_ptr<std::atomic<long long>[]> formed_;
 };
 
 }  // namespace tessavo

@@ -30,16 +30,15 @@ constexpr int kBlockRows = 8;
 // next[r] are the rows of the block that comes next (any readable rows for
 // the last): their first chunk is fetched ahead while the last chunk of this
 // block is computed. With numKnown, num already holds V·Hᵀ (H fixed, from an
-// earlier pass) and only den is formed.
+// earlier pass) and only den is formed. The block's terms of the
+// objective, (V − W·H)² for each row r, go into units[r], each in units of
+// the binade whose unitScale is scales[r] (ExactSum.h); flagged[r] is set
+// where a term ties or has limit units or more.
 //
 // objectiveRow continues the objective's running sum over row i of V:
 // (V − W·H)[i][j]² in increasing j, where wi is W's row i and
 // h[k·stride + j] is H. A stride of an odd number of cache lines keeps the K
 // rows of H in different sets of the first-level cache.
-//
-// objectiveUnits forms, for the same terms of row i, their units in the
-// sum's binade (see ExactSum.h): units, and plain when the row must be added
-// the plain way.
 //
 // blockNumerator adds the terms of Wᵀ·V for one block's rows, in increasing
 // row order: numeratorH[k·stride + j] += newW[r·K + k] · V[r][j] for
@@ -50,11 +49,10 @@ constexpr int kScratchColumns = 256;
 struct SweepKernels {
     void (*blockProducts)(const double* const rows[kBlockRows], const double* const next[kBlockRows],
                           const double* ht, int bins, int components, const double* weights, double* scratch,
-                          double* den, double* num, bool numKnown);
+                          double* den, double* num, bool numKnown, const double* scales, double limit,
+                          std::uint64_t* units, std::uint64_t* flagged);
     void (*objectiveRow)(const double* vi, const double* wi, const double* h, int components, int bins, int stride,
                          double& sum);
-    void (*objectiveUnits)(const double* vi, const double* wi, const double* h, int components, int bins, int stride,
-                           int binade, std::uint64_t& units, bool& plain);
     void (*blockNumerator)(const double* vs, std::ptrdiff_t rowStride, int rows, const double* newW, int components,
                            int bins, int stride, double* numeratorH);
 };
