@@ -3,7 +3,6 @@
 
 #include "factorisation/EuclideanLoss.h"
 #include "factorisation/NmfFactoriser.h"
-#include "factorisation/PlainEuclidean.h"
 #include "factorisation/ThreadTeam.h"
 
 #include "support/Engines.h"
@@ -56,7 +55,7 @@ TEST_P(SweepVariant, FastEngineGivesThePlainBits)
                                               << " threads=" << threads);
             const Matrix v = magnitudes(s.frames, s.bins, static_cast<std::uint32_t>(s.frames * 131 + s.bins));
             RandomStream plainStream, fastStream;
-            PlainEuclidean plain(v, s.components, plainStream);
+            NmfFactoriser plain(v, s.components, plainStream);
             const NmfFactoriser start(v, s.components, fastStream);
             const auto fast = makeFastEuclidean(v, start.w(), start.h(), 0, threads, kernels());
             EXPECT_TRUE(sameSteps(*fast, plain, 5));
@@ -77,7 +76,7 @@ TEST_P(SweepVariant, AllRowsOfHFixedGiveThePlainBits)
             RandomStream random;
             StartFactors start = drawStart(s.frames, s.bins, filledMatrix(s.components, s.bins, 6), 0, random);
             const auto fast = makeFastEuclidean(v, start.w, start.h, s.components, threads, kernels());
-            PlainEuclidean plain(v, std::move(start));
+            NmfFactoriser plain(v, std::move(start));
             EXPECT_TRUE(sameSteps(*fast, plain, 5));
         }
 }
@@ -88,7 +87,7 @@ TEST_P(SweepVariant, SameBitsWhenTheThreadsSleepBetweenPasses)
     // must wake for each one and finish it before step() returns.
     const Matrix v = magnitudes(19, 70, 7);
     RandomStream plainStream, fastStream;
-    PlainEuclidean plain(v, 3, plainStream);
+    NmfFactoriser plain(v, 3, plainStream);
     const NmfFactoriser start(v, 3, fastStream);
     const auto fast = makeFastEuclidean(v, start.w(), start.h(), 0, 3, kernels());
     for (int pass = 0; pass < 6; ++pass) {
@@ -110,7 +109,7 @@ TEST_P(SweepVariant, ObjectiveOfAwkwardSpectraKeepsThePlainBits)
         for (int j = 0; j < 40; ++j)
             v[i][j] = i < 5 ? 0.0 : i < 30 ? std::floor(v[i][j] * 4.0) : v[i][j] * 1e150;
     RandomStream plainStream, fastStream;
-    PlainEuclidean plain(v, 2, plainStream);
+    NmfFactoriser plain(v, 2, plainStream);
     const NmfFactoriser start(v, 2, fastStream);
     const auto fast = makeFastEuclidean(v, start.w(), start.h(), 0, 2, kernels());
     EXPECT_TRUE(sameSteps(*fast, plain, 8));

@@ -8,7 +8,6 @@
 #include "factorisation/EuclideanLoss.h"
 #include "factorisation/KlDivergence.h"
 #include "factorisation/NmfFactoriser.h"
-#include "factorisation/PlainEuclidean.h"
 
 #include "support/Engines.h"
 #include "support/Numbers.h"
@@ -138,7 +137,7 @@ TEST(FixedRows, NoPassChangesThemForEitherLossOrEngine)
         RandomStream random;
         StartFactors start = drawStart(frames, bins, fixed, free, random);
         switch (engine) {
-        case 0: return std::make_unique<PlainEuclidean>(v, std::move(start));
+        case 0: return std::make_unique<NmfFactoriser>(v, std::move(start));
         case 1: return makeFastEuclidean(v, start.w, start.h, start.fixedRows, 2);
         case 2: return std::make_unique<PlainKl>(v, std::move(start));
         default: return makeFastKl(v, start.w, start.h, start.fixedRows, 2);
@@ -169,7 +168,7 @@ TEST(FixedRows, EuclideanFastEngineGivesThePlainBitsWithThem)
         RandomStream random;
         StartFactors start = drawStart(37, 50, fixed, 2, random);
         const auto fast = makeFastEuclidean(v, start.w, start.h, start.fixedRows, threads);
-        PlainEuclidean plain(v, std::move(start));
+        NmfFactoriser plain(v, std::move(start));
         EXPECT_TRUE(sameSteps(*fast, plain, 6)) << threads << " threads";
     }
 }

@@ -155,10 +155,11 @@ void EuclideanLoss::columnTerms(const PassFactors& f, int first, int end, double
 }
 
 std::unique_ptr<Factoriser> makeFastEuclidean(const Matrix& v, const Matrix& w, const Matrix& h, int fixedRows,
-                                              int threads, const SweepKernels& kernels)
+                                              int threads, const SweepKernels& kernels,
+    std::unique_ptr<Penalty> penalty)
 {
     return std::make_unique<FastSchedule>(v, w, h, fixedRows, threads,
-                                          std::make_unique<EuclideanLoss>(v.rows(), v.cols(), w.cols(), kernels));
+                                          std::make_unique<EuclideanLoss>(v.rows(), v.cols(), w.cols(), kernels), std::move(penalty));
 }
 
 }  // namespace tessavo

@@ -18,6 +18,7 @@
 //   time, (Wᵀ·W)·H.
 
 #include "factorisation/FastLoss.h"
+#include "factorisation/Penalty.h"
 #include "factorisation/SweepKernels.h"
 
 #include <cstdint>
@@ -55,6 +56,7 @@ private:
 
 // The fast engine for the Euclidean distance.
 std::unique_ptr<class Factoriser> makeFastEuclidean(const Matrix& v, const Matrix& w, const Matrix& h, int fixedRows,
-                                                    int threads, const SweepKernels& kernels = bestSweepKernels());
+                                                    int threads, const SweepKernels& kernels = bestSweepKernels(),
+    std::unique_ptr<Penalty> penalty = nullptr);
 
 }  // namespace tessavo

@@ -3,9 +3,11 @@
 // however it computes: the objective of the current factors, then one
 // update pair; and the factors that objective was measured on.
 //
-// Each loss comes as a pair of engines, a plain one (one whole-matrix step
-// after another, the reference) and a fast one; both must give the same
-// bits, and the tests compare them.
+// Two schedules run every loss: the plain one (PlainSchedule: one
+// whole-matrix step after another, the reference) and the fast one
+// (FastSchedule); both must give the same bits, and the tests compare them.
+// A loss is a policy for each (PlainLoss, FastLoss); a penalty (Penalty)
+// joins either.
 
 #include "core/Matrix.h"
 

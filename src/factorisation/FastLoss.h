@@ -15,8 +15,8 @@
 //   range of columns at a time (columnTerms): for each free row k and
 //   column j, num and den such that the new H[k][j] = (num × H[k][j]) /
 //   (ε + den).
-// Each update could add a penalty to its num and den here (the loss's
-// rows), before the schedule divides.
+// The schedule adds a penalty's terms (Penalty.h) to num and den before it
+// divides.
 
 #include "core/Matrix.h"
 

@@ -25,7 +25,7 @@ BlockSpace::BlockSpace(int components)
 }
 
 FastSchedule::FastSchedule(const Matrix& v, const Matrix& w, const Matrix& h, int fixedRows, int threads,
-                           std::unique_ptr<FastLoss> loss)
+                           std::unique_ptr<FastLoss> loss, std::unique_ptr<Penalty> penalty)
     : v_(v),
       frames_(v.rows()),
       bins_(v.cols()),
@@ -44,6 +44,7 @@ FastSchedule::FastSchedule(const Matrix& v, const Matrix& w, const Matrix& h, in
       num_(fixedRows_ < components_ ? at(components_, stride_) : 0, 0.0),
       den_(num_.size(), 0.0),
       loss_(std::move(loss)),
+      penalty_(std::move(penalty)),
       team_(std::max(1, threads))
 {
     spaces_.assign(static_cast<std::size_t>(team_.size()), BlockSpace(components_));
@@ -88,6 +89,12 @@ void FastSchedule::weightBlock(int block, BlockSpace& space)
         for (int r = 0; r < kBlockRows; ++r)
             space.weights[at(k, kBlockRows) + r] = r < rows ? w_[first + r][k] : 0.0;
     loss_->blockTerms(factors_, block, space);
+    if (penalty_)
+        for (int r = 0; r < rows; ++r)
+            for (int k = 0; k < components_; ++k) {
+                const std::size_t lane = at(k, kBlockRows) + r;
+                penalty_->weightTerms(w_, first + r, k, space.num[lane], space.den[lane]);
+            }
     // W[i][k] = (N × W) / (ε + D), the product rounded before the division.
     for (int r = 0; r < rows; ++r) {
         const double* wi = w_[first + r];
@@ -102,6 +109,10 @@ void FastSchedule::weightBlock(int block, BlockSpace& space)
 void FastSchedule::spectraRange(int first, int end)
 {
     loss_->columnTerms(factors_, first, end, num_.data(), den_.data());
+    if (penalty_)
+        for (int k = fixedRows_; k < components_; ++k)
+            for (int j = first; j < end; ++j)
+                penalty_->spectraTerms(h_, k, j, num_[at(k, stride_) + j], den_[at(k, stride_) + j]);
     // H[k][j] = (N × H) / (ε + D) for the free rows.
     for (int k = fixedRows_; k < components_; ++k) {
         const double* n = num_.data() + at(k, stride_);
@@ -150,11 +161,15 @@ double FastSchedule::step()
     factors_.nextW = &nextW_;
     factors_.h = &h_;
     loss_->beginPass(factors_);
+    if (penalty_)
+        penalty_->beginPass(w_, h_);
 
     nextBlock_ = 0;
     const bool follow = freeRows && loss_->followsBlocks();
     team_.run([this, follow](int thread) { weightHalf(thread, follow); });
-    const double objective = loss_->objective(factors_);
+    double objective = loss_->objective(factors_);
+    if (penalty_)
+        objective = objective + penalty_->objective(w_, h_);
 
     if (freeRows) {
         loss_->beginH(factors_, team_);

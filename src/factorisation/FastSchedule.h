@@ -8,7 +8,8 @@
 //   as they come; a loss may sum part of the H half as it goes, each thread
 //   its own share over the blocks in order, while the block is still in the
 //   shared cache;
-// - the objective is completed on the calling thread (the loss's);
+// - the objective is completed on the calling thread (the loss's, plus the
+//   penalty's);
 // - the H half goes over ranges of columns, which the threads take as they
 //   come; every sum over the rows keeps its order.
 // Every element keeps its own sum in the plain order, so neither the thread
@@ -19,6 +20,7 @@
 #include "core/Matrix.h"
 #include "factorisation/Factoriser.h"
 #include "factorisation/FastLoss.h"
+#include "factorisation/Penalty.h"
 #include "factorisation/ThreadTeam.h"
 
 #include <atomic>
@@ -31,10 +33,11 @@ class FastSchedule : public Factoriser {
 public:
     // Starts from copies of w (F × K) and h (K × B) for v (F × B), which it
     // refers to and which must outlive it.
+    // A penalty adds to each update's terms and to the objective.
     FastSchedule(const Matrix& v, const Matrix& w, const Matrix& h, int fixedRows, int threads,
-                 std::unique_ptr<FastLoss> loss);
+                 std::unique_ptr<FastLoss> loss, std::unique_ptr<Penalty> penalty = nullptr);
     FastSchedule(Matrix&& v, const Matrix& w, const Matrix& h, int fixedRows, int threads,
-                 std::unique_ptr<FastLoss> loss) = delete;
+                 std::unique_ptr<FastLoss> loss, std::unique_ptr<Penalty> penalty = nullptr) = delete;
 
     double step() override;
     Matrix measuredW() const override { return previousW_.clone(); }
@@ -58,6 +61,7 @@ private:
     std::vector<double> hRows_;     // K × stride: H, rows padded
     std::vector<double> num_, den_;  // K × stride: the H half's sums
     std::unique_ptr<FastLoss> loss_;
+    std::unique_ptr<Penalty> penalty_;
     PassFactors factors_;
     ThreadTeam team_;
     std::vector<BlockSpace> spaces_;  // one per thread of the team

@@ -1,6 +1,6 @@
 #include "factorisation/KlDivergence.h"
 
-#include "factorisation/NmfFactoriser.h"
+#include "factorisation/MultiplicativeUpdate.h"
 
 #include <stdexcept>
 
@@ -37,44 +37,26 @@ double klDivergence(const Matrix& v, const Matrix& w, const Matrix& h)
     return sum;
 }
 
+double PlainKlLoss::objective(const Matrix& v, const Matrix& w, const Matrix& h) const
+{
+    return klDivergence(v, w, h);
+}
+
+UpdateTerms PlainKlLoss::weightTerms(const Matrix& v, const Matrix& w, const Matrix& h) const
+{
+    const Matrix ht = transpose(h);
+    return UpdateTerms{matmul(quotient(v, w, h), ht), matmul(Matrix(v.rows(), v.cols(), 1.0), ht)};
+}
+
+UpdateTerms PlainKlLoss::spectraTerms(const Matrix& v, const Matrix& w, const Matrix& h) const
+{
+    const Matrix wt = transpose(w);
+    return UpdateTerms{matmul(wt, quotient(v, w, h)), matmul(wt, Matrix(v.rows(), v.cols(), 1.0))};
+}
+
 PlainKl::PlainKl(const Matrix& v, StartFactors&& start)
-    : v_(v),
-      w_(std::move(start.w)),
-      h_(std::move(start.h)),
-      fixedRows_(start.fixedRows),
-      measuredW_(w_.clone()),
-      measuredH_(h_.clone())
+    : PlainSchedule(v, std::move(start), std::make_unique<PlainKlLoss>())
 {
-}
-
-double PlainKl::step()
-{
-    const double divergence = klDivergence(v_, w_, h_);
-    measuredW_ = w_.clone();
-    measuredH_ = h_.clone();
-    updateW();
-    updateH();
-    return divergence;
-}
-
-void PlainKl::updateW()
-{
-    const Matrix ht = transpose(h_);
-    const Matrix numerator = matmul(quotient(v_, w_, h_), ht);
-    Matrix denominator = matmul(Matrix(v_.rows(), v_.cols(), 1.0), ht);
-    addEpsilon(denominator);
-    applyUpdate(w_, numerator, denominator);
-}
-
-void PlainKl::updateH()
-{
-    const Matrix wt = transpose(w_);
-    const Matrix numerator = matmul(wt, quotient(v_, w_, h_));
-    Matrix denominator = matmul(wt, Matrix(v_.rows(), v_.cols(), 1.0));
-    addEpsilon(denominator);
-    const Matrix kept = h_.clone();
-    applyUpdate(h_, numerator, denominator);
-    restoreFixedRows(h_, kept, fixedRows_);
 }
 
 }  // namespace tessavo

@@ -19,14 +19,14 @@
 // Every sum runs from 0.0 in increasing index (the divergence: each row's
 // terms in increasing column, then the rows' sums in increasing row, so the
 // rows can be summed side by side), and the logarithm is the program's own
-// (Logarithm.h), so the plain engine here and the fast one in FastKl.h give
+// (Logarithm.h), so the plain engine here and the fast one (KlLoss.h) give
 // the same bits on every processor.
 
 #include "factorisation/FactorStart.h"
-#include "factorisation/Factoriser.h"
 #include "factorisation/Logarithm.h"
 #include "core/Matrix.h"
 #include "factorisation/MultiplicativeUpdate.h"
+#include "factorisation/PlainSchedule.h"
 
 namespace tessavo {
 
@@ -42,27 +42,21 @@ inline double klTerm(double v, double wh)
 // D(V | W·H). Throws std::invalid_argument unless W·H has V's shape.
 double klDivergence(const Matrix& v, const Matrix& w, const Matrix& h);
 
-// The plain engine: each update as whole-matrix products, as written above.
-class PlainKl : public Factoriser {
+// The loss as the plain schedule runs it: each update as whole-matrix
+// products, as written above.
+class PlainKlLoss : public PlainLoss {
+public:
+    double objective(const Matrix& v, const Matrix& w, const Matrix& h) const override;
+    UpdateTerms weightTerms(const Matrix& v, const Matrix& w, const Matrix& h) const override;
+    UpdateTerms spectraTerms(const Matrix& v, const Matrix& w, const Matrix& h) const override;
+};
+
+// The plain engine: the plain schedule with this loss.
+class PlainKl : public PlainSchedule {
 public:
     // Refers to v, which must outlive the engine, and starts from start.
     PlainKl(const Matrix& v, StartFactors&& start);
     PlainKl(Matrix&& v, StartFactors&& start) = delete;
-
-    double step() override;
-    Matrix measuredW() const override { return measuredW_.clone(); }
-    Matrix measuredH() const override { return measuredH_.clone(); }
-
-    void updateW();
-    void updateH();
-    const Matrix& w() const { return w_; }
-    const Matrix& h() const { return h_; }
-
-private:
-    const Matrix& v_;
-    Matrix w_, h_;
-    int fixedRows_;
-    Matrix measuredW_, measuredH_;
 };
 
 }  // namespace tessavo

@@ -1,5 +1,5 @@
 #pragma once
-// The inner loops of the Kullback-Leibler engine (FastKl).
+// The inner loops of the Kullback-Leibler loss in the fast schedule (KlLoss).
 //
 // Each output element keeps its own sum in the plain order: W·H over k from
 // 0.0, Q·Hᵀ over j from 0.0, Wᵀ·Q over the rows in increasing order. The

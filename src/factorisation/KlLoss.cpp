@@ -80,10 +80,11 @@ void KlLoss::columnTerms(const PassFactors& f, int first, int end, double* num, 
 }
 
 std::unique_ptr<Factoriser> makeFastKl(const Matrix& v, const Matrix& w, const Matrix& h, int fixedRows, int threads,
-                                       const KlKernels& kernels)
+                                       const KlKernels& kernels,
+    std::unique_ptr<Penalty> penalty)
 {
     return std::make_unique<FastSchedule>(v, w, h, fixedRows, threads,
-                                          std::make_unique<KlLoss>(v.rows(), v.cols(), w.cols(), kernels));
+                                          std::make_unique<KlLoss>(v.rows(), v.cols(), w.cols(), kernels), std::move(penalty));
 }
 
 }  // namespace tessavo

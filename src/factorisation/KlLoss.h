@@ -11,6 +11,7 @@
 //   denominator is each column of the new W's sum.
 
 #include "factorisation/FastLoss.h"
+#include "factorisation/Penalty.h"
 #include "factorisation/KlKernels.h"
 
 #include <memory>
@@ -41,6 +42,7 @@ private:
 
 // The fast engine for the Kullback-Leibler divergence.
 std::unique_ptr<class Factoriser> makeFastKl(const Matrix& v, const Matrix& w, const Matrix& h, int fixedRows,
-                                             int threads, const KlKernels& kernels = bestKlKernels());
+                                             int threads, const KlKernels& kernels = bestKlKernels(),
+    std::unique_ptr<Penalty> penalty = nullptr);
 
 }  // namespace tessavo

@@ -2,10 +2,11 @@
 // Non-negative matrix factorisation V ~ W * H for the Euclidean distance.
 //
 // V is F x B (frames x bins) and non-negative; W is F x K and H is K x B.
-// The start is drawn as FactorStart.h says; H's first rows may be fixed,
-// and updateH() leaves them as they are. updateW() and updateH() each apply one
-// multiplicative update with 1e-9 added to the denominator; the caller runs
-// them W first, then H, and owns the iteration loop and stopping rule.
+// The plain schedule (PlainSchedule.h) with the Euclidean loss
+// (PlainEuclidean.h). The start is drawn as FactorStart.h says; H's first
+// rows may be fixed, and updateH() leaves them as they are. updateW() and
+// updateH() each apply one multiplicative update with 1e-9 added to the
+// denominator; step() runs them W first, then H.
 //
 // Every number is reproducible to the last bit: the products are associated
 // exactly as written in the .cpp, and each element is (N * old) / (eps + D)
@@ -16,13 +17,13 @@
 
 #include "factorisation/FactorStart.h"
 #include "core/Matrix.h"
-#include "factorisation/MultiplicativeUpdate.h"
+#include "factorisation/PlainSchedule.h"
 #include "factorisation/Random.h"
 
 namespace tessavo {
 
 
-class NmfFactoriser {
+class NmfFactoriser : public PlainSchedule {
 public:
     // Refers to v and draws the random W, then H, from random.
     // Throws std::invalid_argument for a negative component count; Matrix's
@@ -33,29 +34,7 @@ public:
     // Refers to v and starts from the given factors.
     NmfFactoriser(const Matrix& v, StartFactors&& start);
     NmfFactoriser(Matrix&& v, StartFactors&& start) = delete;
-
-    // W <- (V * H^T) x W / (eps + (W * H) * H^T), element by element.
-    void updateW();
-    // H <- (W^T * V) x H / (eps + (W^T * W) * H), element by element, for
-    // every row but the fixed ones.
-    void updateH();
-
-    const Matrix& v() const { return v_; }
-    const Matrix& w() const { return w_; }
-    const Matrix& h() const { return h_; }
-    int components() const { return components_; }
-    int fixedRows() const { return fixedRows_; }
-
-private:
-    const Matrix& v_;
-    Matrix w_;
-    Matrix h_;
-    int components_;
-    int fixedRows_;
 };
-
-// Puts back the first rows of kept into h, the rows an update must not change.
-void restoreFixedRows(Matrix& h, const Matrix& kept, int rows);
 
 // Euclidean distance between v and w * h: the square root of the sum of the
 // squared differences, summed in one running total, row after row.

@@ -1,25 +1,27 @@
 #include "factorisation/PlainEuclidean.h"
 
+#include "factorisation/NmfFactoriser.h"
+
 namespace tessavo {
 
-PlainEuclidean::PlainEuclidean(const Matrix& v, int components, RandomStream& random)
-    : nmf_(v, components, random), measuredW_(nmf_.w().clone()), measuredH_(nmf_.h().clone())
+double PlainEuclidean::objective(const Matrix& v, const Matrix& w, const Matrix& h) const
 {
+    return tessavo::objective(v, w, h);
 }
 
-PlainEuclidean::PlainEuclidean(const Matrix& v, StartFactors&& start)
-    : nmf_(v, std::move(start)), measuredW_(nmf_.w().clone()), measuredH_(nmf_.h().clone())
+UpdateTerms PlainEuclidean::weightTerms(const Matrix& v, const Matrix& w, const Matrix& h) const
 {
+    const Matrix ht = transpose(h);
+    // Association matters: (W·H)·Hᵀ, not the cheaper W·(H·Hᵀ); the two round
+    // differently and every saved result depends on this one.
+    return UpdateTerms{matmul(v, ht), matmul(matmul(w, h), ht)};
 }
 
-double PlainEuclidean::step()
+UpdateTerms PlainEuclidean::spectraTerms(const Matrix& v, const Matrix& w, const Matrix& h) const
 {
-    const double distance = objective(nmf_.v(), nmf_.w(), nmf_.h());
-    measuredW_ = nmf_.w().clone();
-    measuredH_ = nmf_.h().clone();
-    nmf_.updateW();
-    nmf_.updateH();
-    return distance;
+    const Matrix wt = transpose(w);
+    // Association matters: (Wᵀ·W)·H, not Wᵀ·(W·H).
+    return UpdateTerms{matmul(wt, v), matmul(matmul(wt, w), h)};
 }
 
 }  // namespace tessavo

@@ -1,28 +1,18 @@
 #pragma once
-// The plain engine for the Euclidean loss: NmfFactoriser's whole-matrix
-// updates and the objective as written, behind the Factoriser interface.
+// The Euclidean loss as the plain schedule runs it:
+//     W <- (V · Hᵀ) × W / (ε + (W · H) · Hᵀ)
+//     H <- (Wᵀ · V) × H / (ε + (Wᵀ · W) · H)
+// and the objective, the square root of the summed squared differences.
 
-#include "factorisation/Factoriser.h"
-#include "factorisation/NmfFactoriser.h"
+#include "factorisation/PlainLoss.h"
 
 namespace tessavo {
 
-class PlainEuclidean : public Factoriser {
+class PlainEuclidean : public PlainLoss {
 public:
-    // Refers to v, which must outlive the engine; draws the start from random.
-    PlainEuclidean(const Matrix& v, int components, RandomStream& random);
-    PlainEuclidean(Matrix&& v, int components, RandomStream& random) = delete;
-    // Refers to v and starts from the given factors.
-    PlainEuclidean(const Matrix& v, StartFactors&& start);
-    PlainEuclidean(Matrix&& v, StartFactors&& start) = delete;
-
-    double step() override;
-    Matrix measuredW() const override { return measuredW_.clone(); }
-    Matrix measuredH() const override { return measuredH_.clone(); }
-
-private:
-    NmfFactoriser nmf_;
-    Matrix measuredW_, measuredH_;
+    double objective(const Matrix& v, const Matrix& w, const Matrix& h) const override;
+    UpdateTerms weightTerms(const Matrix& v, const Matrix& w, const Matrix& h) const override;
+    UpdateTerms spectraTerms(const Matrix& v, const Matrix& w, const Matrix& h) const override;
 };
 
 }  // namespace tessavo

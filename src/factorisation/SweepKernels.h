@@ -1,5 +1,5 @@
 #pragma once
-// The inner loops of the factorisation sweep (FastNmf).
+// The inner loops of the Euclidean loss in the fast schedule (EuclideanLoss).
 //
 // Each kernel keeps every output element's own sum in the order the plain
 // products use: W·H over k from 0.0, (W·H)·Hᵀ and V·Hᵀ over j from 0.0,

@@ -5,7 +5,7 @@
 #include "factorisation/FastSchedule.h"
 #include "factorisation/KlDivergence.h"
 #include "factorisation/KlLoss.h"
-#include "factorisation/PlainEuclidean.h"
+#include "factorisation/NmfFactoriser.h"
 #include "separation/SeparationError.h"
 
 #include <cmath>
@@ -23,7 +23,7 @@ std::unique_ptr<Factoriser> makeFactoriser(Engine engine, Loss loss, const Matri
         if (engine == Engine::plain) {
             if (loss == Loss::kl)
                 return std::make_unique<PlainKl>(v, std::move(start));
-            return std::make_unique<PlainEuclidean>(v, std::move(start));
+            return std::make_unique<NmfFactoriser>(v, std::move(start));
         }
         if (loss == Loss::kl)
             return makeFastKl(v, start.w, start.h, start.fixedRows, threads);
