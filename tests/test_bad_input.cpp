@@ -21,7 +21,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <regex>
 #include <limits>
 #include <map>
 #include <sched.h>
@@ -493,9 +492,12 @@ TEST(BadInput, FullDiskLeavesEveryEarlierFileAsItWas)
         if (!c.message.empty()) {
             EXPECT_EQ(first, c.message) << c.what << ": " << r.out;
         } else {
-            EXPECT_TRUE(std::regex_match(first, std::regex("Not able to (write|open) output file "
-                                                           "small/x-(residual|0|1|2)\\.wav\n")))
-                << c.what << ": " << first;
+            bool known = false;
+            for (const char* verb : {"write", "open"})
+                for (const char* part : {"residual", "0", "1", "2"})
+                    known = known || first == std::string("Not able to ") + verb + " output file small/x-" + part +
+                                                  ".wav\n";
+            EXPECT_TRUE(known) << c.what << ": " << first;
             EXPECT_NE(r.out.find("No space left on device"), std::string::npos) << c.what << ": " << r.out;
         }
 

@@ -46,7 +46,6 @@ private:
     const SweepKernels& kernels_;
     std::vector<double> zeroRow_;          // the rows past V's end in the last block
     std::vector<double> fixedNumerator_;   // H all fixed: V·Hᵀ block by block (K × 8 each)
-    bool numeratorKept_ = false;
     std::vector<int> binades_;             // each row's binade of the sum, last pass
     std::vector<std::uint64_t> units_;     // each row's units this pass
     std::vector<char> plain_;              // rows to add plainly

@@ -18,7 +18,7 @@ KlLoss::KlLoss(int frames, int bins, int components, const KlKernels& kernels)
 
 double KlLoss::memoryBytes(double frames, double bins, double components)
 {
-    return (frames + 8.0 + bins + 2.0 * components) * 8.0;
+    return (frames + 8.0 + bins + 2.0 * components + components * (bins + 16.0)) * 8.0;
 }
 
 void KlLoss::beginPass(const PassFactors& f)
@@ -32,6 +32,21 @@ void KlLoss::beginPass(const PassFactors& f)
         sumH_[k] = s;
     }
     fixedSummed_ = true;
+    if (f.fixedRows < f.components)
+        numerator_.assign(at(f.components, f.stride), 0.0);
+}
+
+void KlLoss::followBlock(const PassFactors& f, int thread, int threads, int block)
+{
+    const int row = block * kBlockRows;
+    const int rows = std::min(kBlockRows, f.frames - row);
+    // The thread's columns: an equal share, whole vectors of eight.
+    const int vectors = (f.bins + 7) / 8;
+    const int first = std::min(f.bins, vectors * thread / threads * 8);
+    const int end = std::min(f.bins, vectors * (thread + 1) / threads * 8);
+    if (end > first)
+        kernels_.columnSums((*f.v)[row], f.bins, rows, (*f.nextW)[row], f.components, f.fixedRows, f.hRows,
+                            f.stride, first, end, numerator_.data());
 }
 
 void KlLoss::blockTerms(const PassFactors& f, int block, BlockSpace& space)
@@ -72,11 +87,10 @@ void KlLoss::beginH(const PassFactors& f, ThreadTeam&)
 void KlLoss::columnTerms(const PassFactors& f, int first, int end, double* num, double* den)
 {
     for (int k = f.fixedRows; k < f.components; ++k) {
-        std::fill(num + at(k, f.stride) + first, num + at(k, f.stride) + end, 0.0);
+        const auto row = numerator_.begin() + at(k, f.stride);
+        std::copy(row + first, row + end, num + at(k, f.stride) + first);
         std::fill(den + at(k, f.stride) + first, den + at(k, f.stride) + end, sumW_[k]);
     }
-    kernels_.columnSums(f.v->data(), f.bins, f.frames, f.nextW->data(), f.components, f.fixedRows, f.hRows, f.stride,
-                        first, end, num);
 }
 
 std::unique_ptr<Factoriser> makeFastKl(const Matrix& v, const Matrix& w, const Matrix& h, int fixedRows, int threads,

@@ -6,8 +6,9 @@
 //   quotient Q = V / (ε + W·H), each row's sum of the divergence's terms and
 //   Q·Hᵀ in one sweep; the denominator is each row of H's sum.
 // - Objective: the rows' sums added in row order.
-// - H half, a range of columns through every row in increasing order: the
-//   new W·H, the new quotient and Wᵀ·Q, eight columns per vector; the
+// - H half: the new W·H, the new quotient and Wᵀ·Q, eight columns per
+//   vector, each thread its share of the columns through the blocks in
+//   order as their new W is formed, so that V is read once per pass; the
 //   denominator is each column of the new W's sum.
 
 #include "factorisation/FastLoss.h"
@@ -25,6 +26,8 @@ public:
 
     void beginPass(const PassFactors& f) override;
     void blockTerms(const PassFactors& f, int block, BlockSpace& space) override;
+    bool followsBlocks() const override { return true; }
+    void followBlock(const PassFactors& f, int thread, int threads, int block) override;
     double objective(const PassFactors& f) override;
     void beginH(const PassFactors& f, ThreadTeam& team) override;
     void columnTerms(const PassFactors& f, int first, int end, double* num, double* den) override;
@@ -37,6 +40,7 @@ private:
     std::vector<double> zeroRow_;       // the rows past V's end in the last block
     std::vector<double> rowSums_;       // each row's sum of the divergence's terms
     std::vector<double> sumH_, sumW_;   // each row of H, each column of the new W
+    std::vector<double> numerator_;     // K × stride: Wᵀ·Q of the new W
     bool fixedSummed_ = false;          // the fixed rows of H are summed once
 };
 
