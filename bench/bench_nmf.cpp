@@ -6,6 +6,7 @@
 // the ratios from alternating samples; --rounds=N sets how many (0: none).
 
 #include "factorisation/EuclideanLoss.h"
+#include "factorisation/FastSchedule.h"
 #include "factorisation/KlLoss.h"
 #include "factorisation/KlDivergence.h"
 #include "factorisation/NmfFactoriser.h"
@@ -276,17 +277,20 @@ void printRatios(int rounds)
 // program uses here: twelve independent chains per thread.
 typedef double Eight __attribute__((vector_size(64)));
 
-template <typename V, int Lanes, bool Multiply>
+// Kind 0: multiplications; 1: additions; 2: a multiplication and an
+// addition (a product's step, counted as two operations).
+template <typename V, int Lanes, int Kind>
 __attribute__((always_inline)) inline double chains(long rounds)
 {
     V a[12];
     for (int i = 0; i < 12; ++i)
         for (int l = 0; l < Lanes; ++l)
             a[i][l] = 1.0 + i * 1e-3 + l * 1e-4;
-    const V c = a[0] * 0.0 + (Multiply ? 0.9999999 : 1e-9);
+    const V c = a[0] * 0.0 + (Kind != 1 ? 0.9999999 : 1e-9);
+    const V d = a[0] * 0.0 + 1e-9;
     for (long r = 0; r < rounds; ++r)
         for (int i = 0; i < 12; ++i)
-            a[i] = Multiply ? a[i] * c : a[i] + c;
+            a[i] = Kind == 0 ? a[i] * c : Kind == 1 ? a[i] + c : a[i] * c + d;
     double s = 0.0;
     for (int i = 0; i < 12; ++i)
         s += a[i][0];
@@ -295,33 +299,33 @@ __attribute__((always_inline)) inline double chains(long rounds)
 
 typedef double Four __attribute__((vector_size(32)));
 
-template <bool Multiply>
+template <int Kind>
 __attribute__((target("avx512f"))) double chainsAvx512(long rounds)
 {
-    return chains<Eight, 8, Multiply>(rounds);
+    return chains<Eight, 8, Kind>(rounds);
 }
 
-template <bool Multiply>
+template <int Kind>
 __attribute__((target("avx2"))) double chainsAvx2(long rounds)
 {
-    return chains<Four, 4, Multiply>(rounds);
+    return chains<Four, 4, Kind>(rounds);
 }
 
 typedef double Two __attribute__((vector_size(16)));
 
-template <bool Multiply>
+template <int Kind>
 double chainsOfVariant(long rounds)
 {
     switch (chosenVariant) {
-    case VectorVariant::avx512: return chainsAvx512<Multiply>(rounds);
-    case VectorVariant::avx2: return chainsAvx2<Multiply>(rounds);
-    default: return chains<Two, 2, Multiply>(rounds);
+    case VectorVariant::avx512: return chainsAvx512<Kind>(rounds);
+    case VectorVariant::avx2: return chainsAvx2<Kind>(rounds);
+    default: return chains<Two, 2, Kind>(rounds);
     }
 }
 
 // Operations per second on allCores() threads at once, in the vectors of the
 // variant the passes run.
-template <bool Multiply>
+template <int Kind>
 double rate()
 {
     const int lanes = chosenVariant == VectorVariant::avx512 ? 8 : chosenVariant == VectorVariant::avx2 ? 4 : 2;
@@ -332,49 +336,106 @@ double rate()
         const auto start = std::chrono::steady_clock::now();
         for (int t = 0; t < allCores(); ++t)
             threads.emplace_back([&] {
-                benchmark::DoNotOptimize(chainsOfVariant<Multiply>(rounds));
+                benchmark::DoNotOptimize(chainsOfVariant<Kind>(rounds));
             });
         for (std::thread& t : threads)
             t.join();
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        perSecond.push_back(static_cast<double>(rounds) * 12 * lanes * allCores() / seconds);
+        perSecond.push_back(static_cast<double>(rounds) * 12 * lanes * allCores() * (Kind == 2 ? 2 : 1) / seconds);
     }
     return median(perSecond);
 }
 
-// The Euclidean pass against its lower bound: the larger of the serial floor
-// (the objective's running sum, measured) and the arithmetic bound (the
-// multiplications and additions the products of the pass must do, at the
-// machine's rates measured here).
+// A loss that times the calls the schedule makes on its own thread (the
+// pass's beginning, the objective's walk and the H half's beginning), the
+// part of a pass that no other thread shares besides the schedule's own
+// table copies.
+class TimedLoss : public FastLoss {
+public:
+    explicit TimedLoss(std::unique_ptr<FastLoss> loss) : loss_(std::move(loss)) {}
+    double serialMs = 0.0;
+
+    void beginPass(const PassFactors& f) override { timed([&] { loss_->beginPass(f); return 0.0; }); }
+    void blockTerms(const PassFactors& f, int block, BlockSpace& space) override { loss_->blockTerms(f, block, space); }
+    bool followsBlocks() const override { return loss_->followsBlocks(); }
+    void followBlock(const PassFactors& f, int thread, int threads, int block) override
+    {
+        loss_->followBlock(f, thread, threads, block);
+    }
+    double objective(const PassFactors& f) override { return timed([&] { return loss_->objective(f); }); }
+    void beginH(const PassFactors& f, ThreadTeam& team) override { timed([&] { loss_->beginH(f, team); return 0.0; }); }
+    void columnTerms(const PassFactors& f, int first, int end, double* num, double* den) override
+    {
+        loss_->columnTerms(f, first, end, num, den);
+    }
+
+private:
+    template <typename F>
+    double timed(F&& f)
+    {
+        const auto start = std::chrono::steady_clock::now();
+        const double x = f();
+        serialMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        return x;
+    }
+    std::unique_ptr<FastLoss> loss_;
+};
+
+// The bars of the fast passes, every figure from samples taken in turn in
+// one run: the Euclidean pass against the objective's serial chain alone
+// (floor) and against the arithmetic bound (the multiplications and
+// additions of its products at the machine's rates, measured here, no FMA);
+// the KL pass against the Euclidean one; one thread against all; and the
+// share of a one-thread pass spent on the calling thread alone.
 void printBounds(int rounds)
 {
-    const double muls = rate<true>(), adds = rate<false>();
-    std::printf("\nmachine, %d threads, %s vectors, no FMA: %.1f G multiplications/s, %.1f G additions/s\n",
-                allCores(), variantName(chosenVariant), muls / 1e9, adds / 1e9);
-    std::printf("%-13s %8s %8s %8s %8s %10s\n", "shape", "floor", "arith", "bound", "pass", "pass/bound");
+    const double muls = rate<0>(), adds = rate<1>(), mixed = rate<2>();
+    std::printf("\nmachine, %d threads, %s vectors, no FMA: %.1f G multiplications/s, %.1f G additions/s, "
+                "%.1f G operations/s as multiplication-addition pairs\n",
+                allCores(), variantName(chosenVariant), muls / 1e9, adds / 1e9, mixed / 1e9);
+    std::printf("medians of %d rounds, ms; eu = Euclidean pass on %d threads, 1t = on one thread\n", rounds,
+                allCores());
+    std::printf("%-13s %7s %7s %7s %8s %7s %8s %7s %7s %7s %9s\n", "shape", "chain", "arith", "eu", "eu/chain",
+                "eu/ari", "kl", "kl/eu", "eu 1t", "eu/1t", "serial %");
     for (int frames : {1264, 3792})
         for (int k : {4, 10, 16, 32, 64}) {
             Problem& p = problem(frames, 4096, k);
             const Matrix product = matmul(p.plain->w(), p.plain->h());
-            const auto fastptr = makeFastEuclidean(p.v, p.plain->w(), p.plain->h(), 0, allCores(), kernels());
-    Factoriser& fast = *fastptr;
-            for (int i = 0; i < 5; ++i)
-                fast.step();
-            std::vector<double> floors, passes;
+            const Matrix& w = p.plain->w();
+            const Matrix& h = p.plain->h();
+            const auto fast = makeFastEuclidean(p.v, w, h, 0, allCores(), kernels());
+            const auto kl = makeFastKl(p.v, w, h, 0, allCores(), klKernelsChosen());
+            auto timedLoss = std::make_unique<TimedLoss>(
+                std::make_unique<EuclideanLoss>(p.v.rows(), p.v.cols(), w.cols(), kernels()));
+            TimedLoss& timed = *timedLoss;
+            FastSchedule one(p.v, w, h, 0, 1, std::move(timedLoss));
+            for (int i = 0; i < 5; ++i) {
+                fast->step();
+                kl->step();
+                one.step();
+            }
+            std::vector<double> floors, passes, kls, singles, serial;
             for (int r = 0; r < rounds; ++r) {
                 floors.push_back(millisecondsOf([&] { return serialFloor(p.v, product); }));
-                fast.step();
-                passes.push_back(millisecondsOf([&] { return fast.step(); }));
+                fast->step();  // wakes the team, as the pass before does in a run
+                passes.push_back(millisecondsOf([&] { return fast->step(); }));
+                kl->step();
+                kls.push_back(millisecondsOf([&] { return kl->step(); }));
+                timed.serialMs = 0.0;
+                singles.push_back(millisecondsOf([&] { return one.step(); }));
+                serial.push_back(timed.serialMs);
             }
             // W·H, (W·H)·Hᵀ, V·Hᵀ and Wᵀ·V: F·B·K each; Wᵀ·W and (Wᵀ·W)·H:
             // K²·F and K²·B; the objective: F·B.
             const double f = frames, b = 4096, kk = k;
             const double each = 4 * f * b * kk + kk * kk * (f + b) + f * b;
-            const double arithmetic = std::max(each / muls, each / adds) * 1e3;
-            const double floor = median(floors), pass = median(passes);
-            const double bound = std::max(floor, arithmetic);
-            std::printf("%4d/%d/%-3d %8.2f %8.2f %8.2f %8.2f %10.2f\n", frames, 4096, k, floor, arithmetic, bound,
-                        pass, pass / bound);
+            // A product's step is a multiplication and an addition.
+            const double arithmetic = 2.0 * each / mixed * 1e3;
+            const double floor = median(floors), pass = median(passes), klPass = median(kls),
+                         single = median(singles);
+            std::printf("%4d/%d/%-3d %7.2f %7.2f %7.2f %8.2f %7.2f %8.2f %7.2f %7.2f %7.2f %9.2f\n", frames, 4096, k,
+                        floor, arithmetic, pass, pass / floor, pass / arithmetic, klPass, klPass / pass, single,
+                        pass / single, 100.0 * median(serial) / single);
         }
 }
 
