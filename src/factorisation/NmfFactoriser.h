@@ -9,8 +9,8 @@
 // denominator; step() runs them W first, then H.
 //
 // Every number is reproducible to the last bit: the products are associated
-// exactly as written in the .cpp, and each element is (N * old) / (eps + D)
-// with the product rounded before the division.
+// exactly as written in PlainEuclidean.cpp, and each element is
+// (N * old) / (eps + D) with the product rounded before the division.
 //
 // V is only referred to, never copied or written: it must outlive the
 // factoriser. W and H are updated in place; take a clone() to keep them.
