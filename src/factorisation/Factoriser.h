@@ -6,8 +6,8 @@
 // Two schedules run every loss: the plain one (PlainSchedule: one
 // whole-matrix step after another, the reference) and the fast one
 // (FastSchedule); both must give the same bits, and the tests compare them.
-// A loss is a policy for each (PlainLoss, FastLoss); a penalty (Penalty)
-// joins either.
+// A loss is a policy for each (PlainLoss, FastLoss), or one policy of its
+// cells' terms for both (CellLoss.h); a penalty (Penalty) joins either.
 
 #include "core/Matrix.h"
 

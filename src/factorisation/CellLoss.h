@@ -1,0 +1,181 @@
+#pragma once
+// A loss given cell by cell, for both schedules: a policy P says, for one
+// cell of V and of W·H, the terms its numerators and denominators gain and
+// its term of the objective:
+//
+//     struct P {
+//         static double num(double v, double wh);
+//         static double den(double v, double wh);
+//         static double term(double v, double wh);
+//     };
+//
+// and the updates are
+//
+//     W <- W × (A · Hᵀ) / (ε + B · Hᵀ),   H <- H × (Wᵀ · A) / (ε + Wᵀ · B)
+//
+// where A and B hold num and den of every cell (from the new W for H's
+// update). The objective is each row's terms summed in increasing column,
+// then the rows' sums in increasing row. Every sum runs from 0.0 in
+// increasing index, so PlainCells and FastCells give the same bits for
+// any thread count; FastCells reads V once per pass and runs on every
+// thread, but has no vector kernels of its own.
+//
+// The Kullback-Leibler divergence is such a loss (num = V / (ε + W·H),
+// den = 1), and its cell form gives KlLoss's bits; the Euclidean loss is
+// not, as its H update forms (Wᵀ·W)·H.
+
+#include "core/Matrix.h"
+#include "factorisation/FastLoss.h"
+#include "factorisation/FastSchedule.h"
+#include "factorisation/PlainLoss.h"
+#include "factorisation/RowLayout.h"
+#include "factorisation/SweepKernels.h"
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+namespace tessavo {
+
+template <class P>
+class PlainCells : public PlainLoss {
+public:
+    double objective(const Matrix& v, const Matrix& w, const Matrix& h) const override
+    {
+        const Matrix p = matmul(w, h);
+        double sum = 0.0;
+        for (int i = 0; i < v.rows(); ++i) {
+            double row = 0.0;
+            for (int j = 0; j < v.cols(); ++j)
+                row = row + P::term(v[i][j], p[i][j]);
+            sum = sum + row;
+        }
+        return sum;
+    }
+    UpdateTerms weightTerms(const Matrix& v, const Matrix& w, const Matrix& h) const override
+    {
+        const Matrix ht = transpose(h);
+        UpdateTerms cells = cellTerms(v, matmul(w, h));
+        return UpdateTerms{matmul(cells.num, ht), matmul(cells.den, ht)};
+    }
+    UpdateTerms spectraTerms(const Matrix& v, const Matrix& w, const Matrix& h) const override
+    {
+        const Matrix wt = transpose(w);
+        UpdateTerms cells = cellTerms(v, matmul(w, h));
+        return UpdateTerms{matmul(wt, cells.num), matmul(wt, cells.den)};
+    }
+
+private:
+    static UpdateTerms cellTerms(const Matrix& v, const Matrix& p)
+    {
+        UpdateTerms t{Matrix(v.rows(), v.cols()), Matrix(v.rows(), v.cols())};
+        for (int i = 0; i < v.rows(); ++i)
+            for (int j = 0; j < v.cols(); ++j) {
+                t.num[i][j] = P::num(v[i][j], p[i][j]);
+                t.den[i][j] = P::den(v[i][j], p[i][j]);
+            }
+        return t;
+    }
+};
+
+template <class P>
+class FastCells : public FastLoss {
+public:
+    explicit FastCells(int frames) : rowSums_(static_cast<std::size_t>(frames), 0.0) {}
+
+    void beginPass(const PassFactors& f) override
+    {
+        if (f.fixedRows < f.components) {
+            numH_.assign(at(f.components, f.stride), 0.0);
+            denH_.assign(numH_.size(), 0.0);
+        }
+    }
+
+    // W·H of each cell of the block over k, then A · Hᵀ and B · Hᵀ over j.
+    void blockTerms(const PassFactors& f, int block, BlockSpace& space) override
+    {
+        const int first = block * kBlockRows;
+        const int rows = std::min(kBlockRows, f.frames - first);
+        const int k = f.components;
+        std::fill(space.num.begin(), space.num.end(), 0.0);
+        std::fill(space.den.begin(), space.den.end(), 0.0);
+        for (int r = 0; r < rows; ++r) {
+            const double* vr = (*f.v)[first + r];
+            double row = 0.0;
+            for (int j = 0; j < f.bins; ++j) {
+                const double* hj = f.ht + at(j, k);
+                double wh = 0.0;
+                for (int c = 0; c < k; ++c)
+                    wh = wh + space.weights[at(c, kBlockRows) + r] * hj[c];
+                const double a = P::num(vr[j], wh), b = P::den(vr[j], wh);
+                for (int c = 0; c < k; ++c) {
+                    const std::size_t lane = at(c, kBlockRows) + r;
+                    space.num[lane] = space.num[lane] + a * hj[c];
+                    space.den[lane] = space.den[lane] + b * hj[c];
+                }
+                row = row + P::term(vr[j], wh);
+            }
+            rowSums_[static_cast<std::size_t>(first + r)] = row;
+        }
+    }
+
+    bool followsBlocks() const override { return true; }
+
+    // Wᵀ · A and Wᵀ · B of the new W gain the block's rows, on the thread's
+    // share of the columns.
+    void followBlock(const PassFactors& f, int thread, int threads, int block) override
+    {
+        const int first = block * kBlockRows;
+        const int rows = std::min(kBlockRows, f.frames - first);
+        const int begin = f.bins * thread / threads, end = f.bins * (thread + 1) / threads;
+        for (int i = first; i < first + rows; ++i) {
+            const double* wi = (*f.nextW)[i];
+            const double* vi = (*f.v)[i];
+            for (int j = begin; j < end; ++j) {
+                double wh = 0.0;
+                for (int c = 0; c < f.components; ++c)
+                    wh = wh + wi[c] * f.hRows[at(c, f.stride) + j];
+                const double a = P::num(vi[j], wh), b = P::den(vi[j], wh);
+                for (int c = f.fixedRows; c < f.components; ++c) {
+                    const std::size_t cell = at(c, f.stride) + j;
+                    numH_[cell] = numH_[cell] + wi[c] * a;
+                    denH_[cell] = denH_[cell] + wi[c] * b;
+                }
+            }
+        }
+    }
+
+    double objective(const PassFactors& f) override
+    {
+        double sum = 0.0;
+        for (int i = 0; i < f.frames; ++i)
+            sum = sum + rowSums_[static_cast<std::size_t>(i)];
+        return sum;
+    }
+
+    void beginH(const PassFactors&, ThreadTeam&) override {}
+
+    void columnTerms(const PassFactors& f, int first, int end, double* num, double* den) override
+    {
+        for (int c = f.fixedRows; c < f.components; ++c) {
+            const std::size_t row = at(c, f.stride);
+            std::copy(numH_.begin() + row + first, numH_.begin() + row + end, num + row + first);
+            std::copy(denH_.begin() + row + first, denH_.begin() + row + end, den + row + first);
+        }
+    }
+
+private:
+    std::vector<double> rowSums_;     // each row's sum of the objective's terms
+    std::vector<double> numH_, denH_;  // K × stride: Wᵀ · A and Wᵀ · B
+};
+
+// The fast engine of the loss P.
+template <class P>
+std::unique_ptr<Factoriser> makeFastCells(const Matrix& v, const Matrix& w, const Matrix& h, int fixedRows,
+                                          int threads, std::unique_ptr<Penalty> penalty = nullptr)
+{
+    return std::make_unique<FastSchedule>(v, w, h, fixedRows, threads, std::make_unique<FastCells<P>>(v.rows()),
+                                          std::move(penalty));
+}
+
+}  // namespace tessavo
