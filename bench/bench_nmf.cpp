@@ -5,6 +5,7 @@
 // with --benchmark_filter, or none with --benchmark_filter=none) it prints
 // the ratios from alternating samples; --rounds=N sets how many (0: none).
 
+#include "factorisation/CellLoss.h"
 #include "factorisation/EuclideanLoss.h"
 #include "factorisation/FastSchedule.h"
 #include "factorisation/KlLoss.h"
@@ -155,6 +156,24 @@ void klPass(benchmark::State& state, int threads)
 }
 
 void BM_KlPass(benchmark::State& state) { klPass(state, allCores()); }
+
+// The same loss given cell by cell, on the schedule's scalar path for such
+// losses: what a new loss runs at before it has vector terms of its own.
+struct KlCells {
+    static double num(double v, double wh) { return v / (kNmfEpsilon + wh); }
+    static double den(double, double) { return 1.0; }
+    static double term(double v, double wh) { return klTerm(v, wh); }
+};
+
+void BM_KlCellsPass(benchmark::State& state)
+{
+    Problem& p = problem(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+                         static_cast<int>(state.range(2)));
+    const auto fast = makeFastCells<KlCells>(p.v, p.plain->w(), p.plain->h(), 0, allCores());
+    fast->step();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(fast->step());
+}
 void BM_KlPassOneThread(benchmark::State& state) { klPass(state, 1); }
 
 void BM_PlainKlPass(benchmark::State& state)
@@ -194,6 +213,7 @@ void BM_KlFixedPass(benchmark::State& state)
 BENCHMARK(BM_FixedPass)->Apply(shapes)->UseRealTime();
 BENCHMARK(BM_KlFixedPass)->Apply(shapes)->UseRealTime();
 BENCHMARK(BM_KlPass)->Apply(shapes)->UseRealTime();
+BENCHMARK(BM_KlCellsPass)->Apply(shapes)->UseRealTime();
 BENCHMARK(BM_FastPass)->Name("BM_PeerFastPass")->Apply(peerShapes)->UseRealTime();
 BENCHMARK(BM_KlPass)->Name("BM_PeerKlPass")->Apply(peerShapes)->UseRealTime();
 BENCHMARK(BM_KlPassOneThread)->Apply(shapes)->UseRealTime();

@@ -57,8 +57,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // As the process receives them: a word ends at its first zero byte.
     std::vector<const char*> argv;
-    for (const std::string& w : line)
+    std::vector<std::string> received;
+    for (const std::string& w : line) {
         argv.push_back(w.c_str());
+        received.emplace_back(w.c_str());
+    }
 
     Settings s;
     try {
@@ -80,6 +83,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Only the names the help lists, and no empty folder name.
     const std::vector<std::string> encodings = {"", "pcm16", "pcm24", "pcm32", "float", "double"};
     check(std::find(encodings.begin(), encodings.end(), s.encoding) != encodings.end());
-    check(s.outdir.empty() || std::find(line.begin(), line.end(), s.outdir) != line.end());
+    check(s.outdir.empty() || std::find(received.begin(), received.end(), s.outdir) != received.end());
     return 0;
 }
