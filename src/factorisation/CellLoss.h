@@ -127,7 +127,7 @@ public:
     {
         const int first = block * kBlockRows;
         const int rows = std::min(kBlockRows, f.frames - first);
-        const int begin = f.bins * thread / threads, end = f.bins * (thread + 1) / threads;
+        const auto [begin, end] = columnShare(f.bins, thread, threads);
         for (int i = first; i < first + rows; ++i) {
             const double* wi = (*f.nextW)[i];
             const double* vi = (*f.v)[i];

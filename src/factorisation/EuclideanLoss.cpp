@@ -43,10 +43,7 @@ void EuclideanLoss::followBlock(const PassFactors& f, int thread, int threads, i
     const int k = f.components;
     const int row = block * kBlockRows;
     const int rows = std::min(kBlockRows, f.frames - row);
-    // The thread's columns of Wᵀ·V: an equal share, whole vectors of eight.
-    const int vectors = (f.bins + 7) / 8;
-    const int first = std::min(f.bins, vectors * thread / threads * 8);
-    const int end = std::min(f.bins, vectors * (thread + 1) / threads * 8);
+    const auto [first, end] = columnShare(f.bins, thread, threads);  // of Wᵀ·V
     if (end > first)
         kernels_.blockNumerator((*f.v)[row] + first, f.bins, rows, w[row], k, end - first, f.stride,
                                 numerator_.data() + first);

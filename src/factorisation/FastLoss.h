@@ -20,6 +20,7 @@
 
 #include "core/Matrix.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <vector>
 
@@ -40,6 +41,18 @@ struct PassFactors {
     int blocks = 0;                 // of kBlockRows rows, the last one possibly short
     long long pass = 0;             // 0 for the first
 };
+
+// The columns [first, end) of bins that thread (of threads) sums as the W
+// half goes: an equal share, in whole vectors of eight.
+struct ColumnShare {
+    int first, end;
+};
+inline ColumnShare columnShare(int bins, int thread, int threads)
+{
+    const int vectors = (bins + 7) / 8;
+    return ColumnShare{std::min(bins, vectors * thread / threads * 8),
+                       std::min(bins, vectors * (thread + 1) / threads * 8)};
+}
 
 // A thread's working space for one block.
 struct BlockSpace {

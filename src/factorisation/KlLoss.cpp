@@ -40,10 +40,7 @@ void KlLoss::followBlock(const PassFactors& f, int thread, int threads, int bloc
 {
     const int row = block * kBlockRows;
     const int rows = std::min(kBlockRows, f.frames - row);
-    // The thread's columns: an equal share, whole vectors of eight.
-    const int vectors = (f.bins + 7) / 8;
-    const int first = std::min(f.bins, vectors * thread / threads * 8);
-    const int end = std::min(f.bins, vectors * (thread + 1) / threads * 8);
+    const auto [first, end] = columnShare(f.bins, thread, threads);
     if (end > first)
         kernels_.columnSums((*f.v)[row], f.bins, rows, (*f.nextW)[row], f.components, f.fixedRows, f.hRows,
                             f.stride, first, end, numerator_.data());

@@ -177,8 +177,8 @@ class Stft:
         for r, pos in enumerate(starts):
             first, last = max(pos, 0), min(pos + n, S)  # the part inside the input
             frames[r, first - pos:last - pos] = x[first:last]
-        spec = rf(self.fft.forward(rf(frames * self.window)) * (1.0 / n))
-        re, im = spec[:, :B], spec[:, B:]
+        spectra = rf(self.fft.forward(rf(frames * self.window)) * (1.0 / n))
+        re, im = spectra[:, :B], spectra[:, B:]
         mag, phase = np.zeros((F, B)), np.zeros((F, B))
         mag[:len(starts)] = np.sqrt(re * re + im * im)
         phase[:len(starts)] = elementwise(math.atan2, im, re)
@@ -194,8 +194,8 @@ class Stft:
         while E * hop < T - n and E + 1 < R:
             E += 1
         a = g * mag[:E]
-        spec = np.concatenate([rf(a * cos_phase[:E]), rf(a * sin_phase[:E])], axis=1)
-        frames = rf(self.fft.inverse(spec) * self.window)
+        spectra = np.concatenate([rf(a * cos_phase[:E]), rf(a * sin_phase[:E])], axis=1)
+        frames = rf(self.fft.inverse(spectra) * self.window)
         out = np.zeros(T)
         for e in range(E):
             out[e * hop:e * hop + n] = rf(out[e * hop:e * hop + n] + frames[e])
@@ -205,8 +205,8 @@ class Stft:
         """Every row, at gain 1; the sums of frames and of squared windows in
         double, frame after frame; sample t is sum / weight at t + padding."""
         n, hop, R, P = self.n, self.hop, mag.shape[0], self.pad
-        spec = np.concatenate([rf(mag * cos_phase), rf(mag * sin_phase)], axis=1)
-        frames = rf(self.fft.inverse(spec) * self.window)
+        spectra = np.concatenate([rf(mag * cos_phase), rf(mag * sin_phase)], axis=1)
+        frames = rf(self.fft.inverse(spectra) * self.window)
         total = np.zeros((R - 1) * hop + n)
         weight = np.zeros_like(total)
         for e in range(R):
