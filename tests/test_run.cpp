@@ -180,6 +180,22 @@ TEST(Run, RunsAreDeterministic)
     }
 }
 
+TEST(Run, TheSeedChoosesTheStartAndOneIsTheDefault)
+{
+    ScratchDir dir;
+    ASSERT_TRUE(writeSound(dir.file("x.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, kRate, testSignal(kFrames, 1, kRate)));
+    const auto factorsWith = [&](std::vector<std::string> seed) {
+        std::vector<std::string> words{"x.wav", "2", "-m", "-s", "-f", "256", "-i", "5"};
+        words.insert(words.end(), seed.begin(), seed.end());
+        EXPECT_EQ(runTessavo(words, dir.path()).status, 0);
+        return readFile(dir.file("x.wav-W.txt")) + readFile(dir.file("x.wav-H.txt"));
+    };
+    const std::string plain = factorsWith({});
+    EXPECT_EQ(factorsWith({"--seed", "1"}), plain);
+    EXPECT_NE(factorsWith({"--seed", "2"}), plain);
+    EXPECT_EQ(factorsWith({"--seed", "2"}), factorsWith({"--seed", "2"}));
+}
+
 TEST(Run, InputFailuresStopBeforeAnyOutput)
 {
     ScratchDir dir;

@@ -71,13 +71,15 @@ TEST(Settings, SeparationOptionsReachTheirFields)
     EXPECT_EQ(d.mask, tessavo::MaskMode::direct);
     EXPECT_EQ(d.maskPower, 2.0);
     EXPECT_EQ(d.precision, 6);
+    EXPECT_EQ(d.seed, 1);
     const Settings s = parse({"a.wav", "0", "--loss", "kl", "--templates", "b=x.txt", "--mask", "soft",
-                              "--templates", "a=y z.txt", "--maskpower", "1.5", "--precision", "17"});
+                              "--templates", "a=y z.txt", "--maskpower", "1.5", "--precision", "17", "--seed", "0"});
     EXPECT_EQ(s.loss, tessavo::Loss::kl);
     EXPECT_EQ(s.templates, (std::vector<std::string>{"b=x.txt", "a=y z.txt"}));  // in the order given
     EXPECT_EQ(s.mask, tessavo::MaskMode::soft);
     EXPECT_EQ(s.maskPower, 1.5);
     EXPECT_EQ(s.precision, 17);
+    EXPECT_EQ(s.seed, 0);
 }
 
 TEST(Settings, OutputOptionsReachTheirFields)
@@ -130,10 +132,10 @@ TEST(Settings, ValuesOutOfRangeAreRejectedWithTheirRange)
         {"a.wav", "2", "-f", "8", "-o", "17"}, {"a.wav", "-1"},
         {"a.wav", "2", "--maskpower", "0"},   {"a.wav", "2", "--maskpower", "10.5"},
         {"a.wav", "2", "--maskpower", "-1"},  {"a.wav", "2", "--precision", "0"},
-        {"a.wav", "2", "--precision", "18"},
+        {"a.wav", "2", "--precision", "18"}, {"a.wav", "2", "--seed", "-1"},
     };
     const char* const names[] = {"fftsize",   "fftsize",   "fftsize",   "overlap",   "overlap",  "components",
-                                 "maskpower", "maskpower", "maskpower", "precision", "precision"};
+                                 "maskpower", "maskpower", "maskpower", "precision", "precision", "seed"};
     for (std::size_t i = 0; i < bad.size(); ++i) {
         try {
             parse(bad[i]);

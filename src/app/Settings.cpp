@@ -71,6 +71,8 @@ void checkRanges(int fftOption, const Settings& s)
         throw RunError("pad needs overlap 3 or more\n");
     if (s.precision < 1 || s.precision > maxPrecision)
         throw RunError("precision must be between 1 and " + std::to_string(maxPrecision) + "\n");
+    if (s.seed < 0)
+        throw RunError("seed must be 0 or more\n");
 }
 
 }  // namespace
@@ -135,12 +137,16 @@ struct CommandLine {
                          "rebuild every sample: the analysis sees zeros before and after the input, and every "
                          "output has the input's length",
                          false};
+    TCLAP::ValueArg<Number<int>> seed{"", "seed",
+                                      "where the random start begins: another seed gives another factorisation "
+                                      "of the same input (default 1)",
+                                      false, 1, "long"};
 
     CommandLine()
     {
         for (TCLAP::Arg* arg : std::initializer_list<TCLAP::Arg*>{
                  &filename, &components, &fftsize, &maxiterations, &criteria, &overlap, &silent, &matrixout,
-                 &threads, &loss, &templates, &mask, &maskpower, &precision, &outdir, &encoding, &pad})
+                 &threads, &loss, &templates, &mask, &maskpower, &precision, &outdir, &encoding, &pad, &seed})
             cmd.add(arg);
     }
 };
@@ -174,6 +180,7 @@ void parseSettings(int argc, const char* const* argv, Settings& settings, ParseF
         settings.outdir = line.outdir.getValue();
         settings.encoding = line.encoding.getValue();
         settings.pad = line.pad.getValue();
+        settings.seed = line.seed.getValue().value;
         if (fftOption >= 1 && fftOption <= maxFftsizeOption)
             settings.fftsize = transformSize(fftOption);
         settings.windowsize = settings.fftsize;

@@ -28,6 +28,7 @@ struct Settings {
     std::string outdir;     // the folder of every output; empty: the input's own folder
     std::string encoding;   // the outputs' sample encoding by name; empty: the input's
     bool pad = false;       // padded analysis, outputs as long as the input
+    int seed = 1;           // the random start's first state
 };
 
 // Largest --maskpower: beyond it the powers of ordinary magnitudes overflow.

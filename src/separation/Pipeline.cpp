@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <memory>
 
 namespace tessavo {
@@ -90,7 +91,7 @@ void separate(std::vector<SampleBuffer>&& channels, const SeparationSettings& se
     Spectra spectra = analyse(std::move(channels), settings.transform, engine, settings.threads);
     sink.stepDone("analysis");
 
-    RandomStream random;
+    RandomStream random(static_cast<std::uint32_t>(settings.seed));
     Factors f;
     {
         const auto factoriser = makeFactoriser(engine, settings.loss, spectra.v, settings.templates,

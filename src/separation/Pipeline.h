@@ -32,6 +32,7 @@ struct SeparationSettings {
     std::vector<int> sourceRows;
     MaskMode mask = MaskMode::direct;
     double maskPower = 2.0;
+    int seed = 1;  // the random start's first state
 };
 
 // The outputs of a separation after its residual: the named sources, each
