@@ -52,20 +52,34 @@ private:
     int error_ = 0;
 };
 
-}  // namespace
-
-void writeMatrix(PendingFile& file, const Matrix& m, int precision)
+// Opens file, lets put write into it, and closes it.
+template <typename Put>
+void writeFile(PendingFile& file, Put put)
 {
     file.open();
     DescriptorBuffer buffer(file.descriptor());
     std::ostream out(&buffer);
-    out.precision(precision);
-    out << m;
+    put(out);
     out.flush();
     if (buffer.error() != 0 || !out)
         throw RunError("Not able to write output file " + file.finalName() + "\n" +
                        std::strerror(buffer.error() != 0 ? buffer.error() : EIO) + "\n");
     file.finish();
+}
+
+}  // namespace
+
+void writeMatrix(PendingFile& file, const Matrix& m, int precision)
+{
+    writeFile(file, [&](std::ostream& out) {
+        out.precision(precision);
+        out << m;
+    });
+}
+
+void writeText(PendingFile& file, const std::string& text)
+{
+    writeFile(file, [&](std::ostream& out) { out << text; });
 }
 
 }  // namespace tessavo

@@ -5,7 +5,8 @@
 // extension of the input name's last path component, or append it when
 // there is none (take, .hidden): song.wav gives song-residual.wav and
 // song-0.wav; take.1.wav gives take.1-0.wav. The matrix files append
-// "-W.txt" and "-H.txt" to the whole input name: song.wav-W.txt.
+// "-W.txt" and "-H.txt" (and "-groups.txt") to the whole input name:
+// song.wav-W.txt. Grouped sources are "-source0", "-source1", ...
 //
 // With an output folder, the outputs go there instead of next to the input,
 // named the same way from the input's last path component alone:
@@ -25,8 +26,13 @@ public:
     std::string sound(const std::string& suffix) const;
     std::string residual() const { return sound("-residual"); }
     std::string component(int k) const { return sound("-" + std::to_string(k)); }
+    std::string source(int s) const { return sound("-" + sourceName(s)); }
     std::string wFile() const { return input_ + "-W.txt"; }
     std::string hFile() const { return input_ + "-H.txt"; }
+    std::string groupsFile() const { return input_ + "-groups.txt"; }
+
+    // A grouped source's name, as its output and the groups file give it.
+    static std::string sourceName(int s) { return "source" + std::to_string(s); }
 
 private:
     std::string input_;      // the input's name, moved into the output folder

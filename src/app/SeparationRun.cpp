@@ -31,18 +31,21 @@ void checkFinite(const InputSound& input, const std::string& filename)
 }
 
 // Every output's name: sounds first (the residual, the named sources, then
-// component 0, 1, ...), then with matrixout the W and H files.
+// component 0, 1, ... or the grouped sources), then with matrixout the W and
+// H files and, with sources, the groups file.
 std::vector<std::string> outputList(const Settings& s, const std::vector<NamedTemplates>& sources,
                                     const OutputNames& names)
 {
     std::vector<std::string> list{names.residual()};
     for (const NamedTemplates& source : sources)
         list.push_back(names.sound("-" + source.name));
-    for (int k = 0; k < s.components; ++k)
-        list.push_back(names.component(k));
+    for (int k = 0; k < (s.sources > 0 ? s.sources : s.components); ++k)
+        list.push_back(s.sources > 0 ? names.source(k) : names.component(k));
     if (s.matrixout) {
         list.push_back(names.wFile());
         list.push_back(names.hFile());
+        if (s.sources > 0)
+            list.push_back(names.groupsFile());
     }
     return list;
 }
@@ -65,8 +68,9 @@ private:
 // under its temporary name.
 class FileSink : public SeparationSink {
 public:
-    FileSink(OutputSet& outputs, const SF_INFO& record, const Settings& s, std::size_t sounds)
-        : outputs_(outputs), record_(record), settings_(s), sounds_(sounds)
+    FileSink(OutputSet& outputs, const SF_INFO& record, const Settings& s, std::size_t sounds,
+             std::vector<std::string> templateRows)
+        : outputs_(outputs), record_(record), settings_(s), sounds_(sounds), templateRows_(std::move(templateRows))
     {
     }
     void factors(const Matrix& w, const Matrix& h) override
@@ -75,6 +79,18 @@ public:
             return;
         writeMatrix(outputs_[sounds_], w, settings_.precision);
         writeMatrix(outputs_[sounds_ + 1], h, settings_.precision);
+    }
+    // One line per component, in H's row order: the name of its source.
+    void groups(const std::vector<int>& sourceOf) override
+    {
+        if (!settings_.matrixout || sourceOf.empty())
+            return;
+        std::string text;
+        for (const std::string& name : templateRows_)
+            text += name + "\n";
+        for (int s : sourceOf)
+            text += OutputNames::sourceName(s) + "\n";
+        writeText(outputs_[sounds_ + 2], text);
     }
     std::unique_ptr<SignalStream> openOutput(int index, int channels, int frames) override
     {
@@ -87,6 +103,7 @@ private:
     const SF_INFO& record_;
     const Settings& settings_;
     std::size_t sounds_;  // the sound outputs come first
+    std::vector<std::string> templateRows_;  // each fixed row's source
 };
 
 }  // namespace
@@ -98,6 +115,15 @@ int runSeparation(int argc, const char* const* argv)
     const std::vector<NamedTemplates> sources = loadTemplates(s.templates, s.fftsize / 2);
     std::vector<int> sourceRows;
     Matrix templates = stackTemplates(sources, s.fftsize / 2, sourceRows);
+    std::vector<std::string> templateRows;
+    for (const NamedTemplates& source : sources) {
+        // A template named as a grouped source would share its output.
+        for (int g = 0; g < s.sources; ++g)
+            if (source.name == OutputNames::sourceName(g))
+                throw RunError("Template name '" + source.name + "' is a grouped source's, as --sources " +
+                               std::to_string(s.sources) + " names them\n");
+        templateRows.insert(templateRows.end(), static_cast<std::size_t>(source.rows.rows()), source.name);
+    }
     const int threads =
         s.threads > 0 ? s.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 
@@ -133,8 +159,12 @@ int runSeparation(int argc, const char* const* argv)
                                       sourceRows,
                                       s.mask,
                                       s.maskPower,
-                                      s.seed};
-    FileSink sink(outputs, record, s, 1 + sources.size() + static_cast<std::size_t>(s.components));
+                                      s.seed,
+                                      s.sources,
+                                      static_cast<double>(record.samplerate)};
+    const int freeOutputs = s.sources > 0 ? s.sources : s.components;
+    FileSink sink(outputs, record, s, 1 + sources.size() + static_cast<std::size_t>(freeOutputs),
+                  std::move(templateRows));
     try {
         separate(std::move(sound.channels), settings, Engine::fast, s.verbose ? &std::cout : nullptr, sink);
     } catch (const OverflowError&) {

@@ -73,6 +73,9 @@ void checkRanges(int fftOption, const Settings& s)
         throw RunError("precision must be between 1 and " + std::to_string(maxPrecision) + "\n");
     if (s.seed < 0)
         throw RunError("seed must be 0 or more\n");
+    if (s.sources != 0 && (s.sources < 2 || s.sources > s.components))
+        throw RunError("sources must be between 2 and the number of components (" + std::to_string(s.components) +
+                       ")\n");
 }
 
 }  // namespace
@@ -141,12 +144,16 @@ struct CommandLine {
                                       "where the random start begins: another seed gives another factorisation "
                                       "of the same input (default 1)",
                                       false, 1, "long"};
+    TCLAP::ValueArg<Number<int>> sources{"", "sources",
+                                         "group the free components into this many sources, 2 to COMPONENTS, "
+                                         "written in place of the components",
+                                         false, 0, "long"};
 
     CommandLine()
     {
         for (TCLAP::Arg* arg : std::initializer_list<TCLAP::Arg*>{
                  &filename, &components, &fftsize, &maxiterations, &criteria, &overlap, &silent, &matrixout,
-                 &threads, &loss, &templates, &mask, &maskpower, &precision, &outdir, &encoding, &pad, &seed})
+                 &threads, &loss, &templates, &mask, &maskpower, &precision, &outdir, &encoding, &pad, &seed, &sources})
             cmd.add(arg);
     }
 };
@@ -181,6 +188,7 @@ void parseSettings(int argc, const char* const* argv, Settings& settings, ParseF
         settings.encoding = line.encoding.getValue();
         settings.pad = line.pad.getValue();
         settings.seed = line.seed.getValue().value;
+        settings.sources = line.sources.getValue().value;
         if (fftOption >= 1 && fftOption <= maxFftsizeOption)
             settings.fftsize = transformSize(fftOption);
         settings.windowsize = settings.fftsize;

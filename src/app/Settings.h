@@ -29,6 +29,7 @@ struct Settings {
     std::string encoding;   // the outputs' sample encoding by name; empty: the input's
     bool pad = false;       // padded analysis, outputs as long as the input
     int seed = 1;           // the random start's first state
+    int sources = 0;        // free components grouped into this many sources; 0: none
 };
 
 // Largest --maskpower: beyond it the powers of ordinary magnitudes overflow.

@@ -1,6 +1,7 @@
 #include "separation/Pipeline.h"
 
 #include "factorisation/Random.h"
+#include "grouping/SourceGrouping.h"
 #include "separation/OutputStage.h"
 #include "separation/SeparationError.h"
 
@@ -67,7 +68,7 @@ std::unique_ptr<SignalStream> WholeOutputSink::openOutput(int index, int channel
     return std::make_unique<GatheringStream>(*this, index, channels, frames);
 }
 
-OutputPlan outputPlan(const SeparationSettings& settings)
+OutputPlan outputPlan(const SeparationSettings& settings, const std::vector<int>& sourceOf)
 {
     OutputPlan plan;
     int row = 0;
@@ -77,8 +78,18 @@ OutputPlan outputPlan(const SeparationSettings& settings)
             group.push_back(row++);
         plan.groups.push_back(group);
     }
-    for (int k = 0; k < settings.components; ++k)
-        plan.groups.push_back({row + k});
+    if (sourceOf.empty()) {
+        for (int k = 0; k < settings.components; ++k)
+            plan.groups.push_back({row + k});
+    } else {
+        for (int s = 0; s < settings.sources; ++s) {
+            std::vector<int> group;
+            for (int k = 0; k < settings.components; ++k)
+                if (sourceOf[static_cast<std::size_t>(k)] == s)
+                    group.push_back(row + k);
+            plan.groups.push_back(group);
+        }
+    }
     plan.mode = settings.mask;
     plan.power = settings.maskPower;
     return plan;
@@ -102,8 +113,16 @@ void separate(std::vector<SampleBuffer>&& channels, const SeparationSettings& se
     requireFinite(f.h);
     sink.stepDone("factorisation");
 
+    std::vector<int> sourceOf;
+    if (settings.sources > 0) {
+        const FeatureSource described{f.w, f.h, spectra.v, spectra.angle,
+                                      settings.sampleRate / settings.transform.fftLength};
+        sourceOf = groupComponents(described, settings.templates.rows(), settings.sources);
+    }
     sink.factors(f.w, f.h);
-    synthesiseOutputs(std::move(spectra), samples, f.w, f.h, outputPlan(settings), settings.transform, engine,
+    sink.groups(sourceOf);
+    synthesiseOutputs(std::move(spectra), samples, f.w, f.h, outputPlan(settings, sourceOf), settings.transform,
+                      engine,
                       settings.threads,
                       sink.outputsAtOnce(), [&](int index, int count, int frames) {
                           return std::make_unique<FiniteStream>(sink.openOutput(index, count, frames), count);

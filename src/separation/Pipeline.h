@@ -33,11 +33,17 @@ struct SeparationSettings {
     MaskMode mask = MaskMode::direct;
     double maskPower = 2.0;
     int seed = 1;  // the random start's first state
+    // With sources > 0 the free components are grouped into that many
+    // sources, which replace them among the outputs; the grouping reads
+    // pitches, so it needs the input's sample rate.
+    int sources = 0;
+    double sampleRate = 44100.0;
 };
 
 // The outputs of a separation after its residual: the named sources, each
-// the sum of its templates' components, then each free component alone.
-OutputPlan outputPlan(const SeparationSettings& settings);
+// the sum of its templates' components, then each free component alone, or
+// with sourceOf (each free component's source) each source's components.
+OutputPlan outputPlan(const SeparationSettings& settings, const std::vector<int>& sourceOf = {});
 
 // Where the results of a separation go.
 class SeparationSink {
@@ -45,6 +51,8 @@ public:
     virtual ~SeparationSink() = default;
     // The final factors, before any output is formed.
     virtual void factors(const Matrix& w, const Matrix& h) = 0;
+    // With sources, each free component's source, before any output.
+    virtual void groups(const std::vector<int>& /*sourceOf*/) {}
     // The stream of one output: index 0 the residual, then the named
     // sources in order, then the free components; channels signals of
     // frames samples each. Several may be open at once, each written from
