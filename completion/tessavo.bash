@@ -4,7 +4,7 @@
 # package; installed as share/bash-completion/completions/tessavo.
 
 _tessavo_options='-f --fftsize -i --maxiterations -c --criteria -o --overlap -t --threads
--s --silent -m --matrixout --loss --templates --mask --maskpower --pad --precision --seed
+-s --silent -m --matrixout --loss --templates --mask --maskpower --pad --precision --seed --sources
 -d --outdir --encoding -- --ignore_rest -h --help --version'
 
 # Completes $1 as a file name, or with -d as $2 as a folder name.
@@ -75,7 +75,7 @@ _tessavo()
         fi
         return 0  # NAME is the user's to choose
         ;;
-    -f | --fftsize | -i | --maxiterations | -c | --criteria | -o | --overlap | -t | --threads | --maskpower | --precision | --seed)
+    -f | --fftsize | -i | --maxiterations | -c | --criteria | -o | --overlap | -t | --threads | --maskpower | --precision | --seed | --sources)
         return 0  # a number
         ;;
     esac
