@@ -97,7 +97,7 @@ TEST(PlainAgreement, SameFilesAndLinesForEveryThreadCount)
     }
 }
 
-TEST(PlainAgreement, SameFilesForTheKlLossTemplatesSoftMasksAndPadding)
+TEST(PlainAgreement, SameFilesForTheKlLossTemplatesSoftMasksPaddingAndPenalties)
 {
     const std::vector<std::string> two{"--templates", "a=a.txt", "--templates", "b.x=b.txt"};
     std::vector<std::string> klSoftTwo{"--loss", "kl", "--mask", "soft"};
@@ -108,6 +108,9 @@ TEST(PlainAgreement, SameFilesForTheKlLossTemplatesSoftMasksAndPadding)
         {1, 0, "256", "4", two, {"a", "b.x"}},
         {2, 2, "256", "2", {"--mask", "soft", "--maskpower", "1.5"}, {}},
         {1, 2, "256", "4", {"--loss", "kl", "--mask", "soft", "--templates", "a=a.txt"}, {"a"}},
+        // The activations' penalties reach both engines.
+        {2, 2, "256", "4", {"--continuity", "10", "--sparsity", "1", "--templates", "a=a.txt"}, {"a"}},
+        {1, 2, "256", "4", {"--loss", "kl", "--continuity", "100"}, {}},
         // Padded: direct stereo, and soft masks with a named source at overlap 3.
         {2, 2, "256", "4", {"--pad"}, {}},
         {1, 1, "256", "3", {"--pad", "--mask", "soft", "--templates", "a=a.txt"}, {"a"}},

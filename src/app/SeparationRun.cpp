@@ -132,7 +132,8 @@ int runSeparation(int argc, const char* const* argv)
                                       std::move(templates),
                                       sourceRows,
                                       s.mask,
-                                      s.maskPower};
+                                      s.maskPower,
+                                      {s.continuity, s.sparsity}};
     FileSink sink(outputs, record, s, 1 + sources.size() + static_cast<std::size_t>(s.components));
     try {
         separate(std::move(sound.channels), settings, Engine::fast, s.verbose ? &std::cout : nullptr, sink);

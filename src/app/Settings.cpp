@@ -5,6 +5,7 @@
 
 #include <tclap/CmdLine.h>
 
+#include <cmath>
 #include <initializer_list>
 #include <iostream>
 #include <vector>
@@ -71,6 +72,10 @@ void checkRanges(int fftOption, const Settings& s)
         throw RunError("pad needs overlap 3 or more\n");
     if (s.precision < 1 || s.precision > maxPrecision)
         throw RunError("precision must be between 1 and " + std::to_string(maxPrecision) + "\n");
+    if (!(s.continuity >= 0.0 && std::isfinite(s.continuity)))
+        throw RunError("continuity must be a finite number, 0 or more\n");
+    if (!(s.sparsity >= 0.0 && std::isfinite(s.sparsity)))
+        throw RunError("sparsity must be a finite number, 0 or more\n");
 }
 
 }  // namespace
@@ -135,12 +140,23 @@ struct CommandLine {
                          "rebuild every sample: the analysis sees zeros before and after the input, and every "
                          "output has the input's length",
                          false};
+    TCLAP::ValueArg<Number<double>> continuity{
+        "", "continuity",
+        "weight of a cost on abrupt changes in each component's activations over time, 0 or more, "
+        "relative to the input's level (default 0: none)",
+        false, 0.0, "double"};
+    TCLAP::ValueArg<Number<double>> sparsity{
+        "", "sparsity",
+        "weight of a cost on activations that are busy rather than sparse in time, 0 or more, "
+        "relative to the input's level (default 0: none)",
+        false, 0.0, "double"};
 
     CommandLine()
     {
         for (TCLAP::Arg* arg : std::initializer_list<TCLAP::Arg*>{
                  &filename, &components, &fftsize, &maxiterations, &criteria, &overlap, &silent, &matrixout,
-                 &threads, &loss, &templates, &mask, &maskpower, &precision, &outdir, &encoding, &pad})
+                 &threads, &loss, &templates, &mask, &maskpower, &precision, &outdir, &encoding, &pad,
+                 &continuity, &sparsity})
             cmd.add(arg);
     }
 };
@@ -174,6 +190,8 @@ void parseSettings(int argc, const char* const* argv, Settings& settings, ParseF
         settings.outdir = line.outdir.getValue();
         settings.encoding = line.encoding.getValue();
         settings.pad = line.pad.getValue();
+        settings.continuity = line.continuity.getValue().value;
+        settings.sparsity = line.sparsity.getValue().value;
         if (fftOption >= 1 && fftOption <= maxFftsizeOption)
             settings.fftsize = transformSize(fftOption);
         settings.windowsize = settings.fftsize;

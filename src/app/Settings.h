@@ -28,6 +28,8 @@ struct Settings {
     std::string outdir;     // the folder of every output; empty: the input's own folder
     std::string encoding;   // the outputs' sample encoding by name; empty: the input's
     bool pad = false;       // padded analysis, outputs as long as the input
+    double continuity = 0.0;  // weight of the activations' temporal continuity cost
+    double sparsity = 0.0;    // weight of the activations' sparseness cost
 };
 
 // Largest --maskpower: beyond it the powers of ordinary magnitudes overflow.

@@ -32,6 +32,7 @@ struct SeparationSettings {
     std::vector<int> sourceRows;
     MaskMode mask = MaskMode::direct;
     double maskPower = 2.0;
+    ActivationWeights penalties;  // the continuity and sparseness options
 };
 
 // The outputs of a separation after its residual: the named sources, each

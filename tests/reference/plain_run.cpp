@@ -114,7 +114,8 @@ int main(int argc, char** argv)
                                     Matrix(),
                                     {},
                                     s.mask,
-                                    s.maskPower};
+                                    s.maskPower,
+                                    {s.continuity, s.sparsity}};
         settings.templates = stackTemplates(sources, s.fftsize / 2, settings.sourceRows);
         std::vector<std::string> names;
         for (const NamedTemplates& source : sources)
