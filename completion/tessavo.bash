@@ -5,7 +5,7 @@
 
 _tessavo_options='-f --fftsize -i --maxiterations -c --criteria -o --overlap -t --threads
 -s --silent -m --matrixout --loss --templates --mask --maskpower --pad --precision --seed --sources
--d --outdir --encoding -- --ignore_rest -h --help --version'
+-d --outdir --encoding --continuity --sparsity -- --ignore_rest -h --help --version'
 
 # Completes $1 as a file name, or with -d as $2 as a folder name.
 _tessavo_files()
@@ -75,7 +75,8 @@ _tessavo()
         fi
         return 0  # NAME is the user's to choose
         ;;
-    -f | --fftsize | -i | --maxiterations | -c | --criteria | -o | --overlap | -t | --threads | --maskpower | --precision | --seed | --sources)
+    -f | --fftsize | -i | --maxiterations | -c | --criteria | -o | --overlap | -t | --threads | --maskpower | --precision | \
+    --seed | --sources | --continuity | --sparsity)
         return 0  # a number
         ;;
     esac

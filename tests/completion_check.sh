@@ -75,6 +75,7 @@ for framework in "${modes[@]}"; do
   expect "folders only after -d" tessavo -d "" "=>" "out dir" outputs
   expect "folders only after --outdir" tessavo --outdir ou "=>" "out dir" outputs
   expect "nothing to offer for a number" tessavo -f "" "=>"
+  expect "nothing to offer for a weight" tessavo --sparsity "" "=>"
   expect "nothing to offer for a source name" tessavo --templates sp "=>"
   expect "a template file after NAME=" tessavo --templates speech = no "=>" notes.txt
   expect "a template file right after =" tessavo --templates speech = "=>" -x.wav notes.txt "out dir" outputs song.wav "take two.flac"
@@ -83,7 +84,8 @@ for framework in "${modes[@]}"; do
   # Every option is offered after a lone dash.
   all=$(complete_words tessavo -)
   for option in -f --fftsize -i --maxiterations -c --criteria -o --overlap -t --threads -s --silent -m --matrixout \
-    --loss --templates --mask --maskpower --precision -d --outdir --encoding -- --ignore_rest -h --help --version; do
+    --loss --templates --mask --maskpower --precision -d --outdir --encoding --continuity --sparsity --seed --sources \
+    -- --ignore_rest -h --help --version; do
     grep -qx -- "$option" <<<"$all" || fail "'tessavo -' does not offer $option"
   done
 done

@@ -79,10 +79,11 @@ TEST(OptionDocs, EveryDeclaredOptionIsDescribedEverywhere)
     for (const DeclaredOption& o : options)
         longNames.push_back(o.name);
     for (const char* name : {"fftsize", "maxiterations", "criteria", "overlap", "threads", "silent", "matrixout", "loss",
-                             "templates", "mask", "maskpower", "precision", "outdir", "encoding", "pad", "seed", "sources", "help",
+                             "templates", "mask", "maskpower", "precision", "outdir", "encoding", "pad", "seed",
+                             "sources", "continuity", "sparsity", "help",
                              "version", "ignore_rest"})
         EXPECT_NE(std::find(longNames.begin(), longNames.end(), name), longNames.end()) << name;
-    EXPECT_EQ(options.size(), 20u);
+    EXPECT_EQ(options.size(), 22u);
 
     ScratchDir dir;
     const RunResult help = runTessavo({"--help"}, dir.path());

@@ -53,7 +53,9 @@ void expectAgreement(const Case& c, const ScratchDir& dir)
     ASSERT_EQ(std::count(plain.out.begin(), plain.out.end(), '\n'), still ? 2 : 11) << plain.out;
     std::vector<std::string> suffixes{"residual"};
     suffixes.insert(suffixes.end(), c.sources.begin(), c.sources.end());
-    for (int o = 0; o < c.components; ++o)
+    // Grouped sources stand in the components' place, among c.sources.
+    const bool grouped = std::find(c.options.begin(), c.options.end(), "--sources") != c.options.end();
+    for (int o = 0; o < (grouped ? 0 : c.components); ++o)
         suffixes.push_back(std::to_string(o));
     for (const char* threads : {"1", "2", "3"}) {
         std::vector<std::string> args{"in.wav", k, "-f", c.fftsize, "-o", c.overlap, "-i", "12", "-c", "1e-12",
@@ -97,7 +99,7 @@ TEST(PlainAgreement, SameFilesAndLinesForEveryThreadCount)
     }
 }
 
-TEST(PlainAgreement, SameFilesForTheKlLossTemplatesSoftMasksAndPadding)
+TEST(PlainAgreement, SameFilesForTheKlLossTemplatesSoftMasksPaddingAndPenalties)
 {
     const std::vector<std::string> two{"--templates", "a=a.txt", "--templates", "b.x=b.txt"};
     std::vector<std::string> klSoftTwo{"--loss", "kl", "--mask", "soft"};
@@ -108,6 +110,12 @@ TEST(PlainAgreement, SameFilesForTheKlLossTemplatesSoftMasksAndPadding)
         {1, 0, "256", "4", two, {"a", "b.x"}},
         {2, 2, "256", "2", {"--mask", "soft", "--maskpower", "1.5"}, {}},
         {1, 2, "256", "4", {"--loss", "kl", "--mask", "soft", "--templates", "a=a.txt"}, {"a"}},
+        // The activations' penalties reach both engines.
+        {2, 2, "256", "4", {"--continuity", "10", "--sparsity", "1", "--templates", "a=a.txt"}, {"a"}},
+        {1, 2, "256", "4", {"--loss", "kl", "--continuity", "100"}, {}},
+        // Another start, grouped into sources beside a named one.
+        {2, 4, "256", "4", {"--seed", "7", "--sources", "2", "--mask", "soft", "--templates", "a=a.txt"},
+         {"a", "source0", "source1"}},
         // Padded: direct stereo, and soft masks with a named source at overlap 3.
         {2, 2, "256", "4", {"--pad"}, {}},
         {1, 1, "256", "3", {"--pad", "--mask", "soft", "--templates", "a=a.txt"}, {"a"}},

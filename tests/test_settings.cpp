@@ -72,14 +72,19 @@ TEST(Settings, SeparationOptionsReachTheirFields)
     EXPECT_EQ(d.maskPower, 2.0);
     EXPECT_EQ(d.precision, 6);
     EXPECT_EQ(d.seed, 1);
+    EXPECT_EQ(d.continuity, 0.0);
+    EXPECT_EQ(d.sparsity, 0.0);
     const Settings s = parse({"a.wav", "0", "--loss", "kl", "--templates", "b=x.txt", "--mask", "soft",
-                              "--templates", "a=y z.txt", "--maskpower", "1.5", "--precision", "17", "--seed", "0"});
+                              "--templates", "a=y z.txt", "--maskpower", "1.5", "--precision", "17", "--seed", "0",
+                              "--continuity", "2.5", "--sparsity", "0.25"});
     EXPECT_EQ(s.loss, tessavo::Loss::kl);
     EXPECT_EQ(s.templates, (std::vector<std::string>{"b=x.txt", "a=y z.txt"}));  // in the order given
     EXPECT_EQ(s.mask, tessavo::MaskMode::soft);
     EXPECT_EQ(s.maskPower, 1.5);
     EXPECT_EQ(s.precision, 17);
     EXPECT_EQ(s.seed, 0);
+    EXPECT_EQ(s.continuity, 2.5);
+    EXPECT_EQ(s.sparsity, 0.25);
 }
 
 TEST(Settings, OutputOptionsReachTheirFields)
@@ -132,10 +137,12 @@ TEST(Settings, ValuesOutOfRangeAreRejectedWithTheirRange)
         {"a.wav", "2", "-f", "8", "-o", "17"}, {"a.wav", "-1"},
         {"a.wav", "2", "--maskpower", "0"},   {"a.wav", "2", "--maskpower", "10.5"},
         {"a.wav", "2", "--maskpower", "-1"},  {"a.wav", "2", "--precision", "0"},
-        {"a.wav", "2", "--precision", "18"}, {"a.wav", "2", "--seed", "-1"},
+        {"a.wav", "2", "--precision", "18"},  {"a.wav", "2", "--seed", "-1"},
+        {"a.wav", "2", "--continuity", "-1"}, {"a.wav", "2", "--sparsity", "-1e-300"},
     };
-    const char* const names[] = {"fftsize",   "fftsize",   "fftsize",   "overlap",   "overlap",  "components",
-                                 "maskpower", "maskpower", "maskpower", "precision", "precision", "seed"};
+    const char* const names[] = {"fftsize",   "fftsize",   "fftsize",   "overlap",   "overlap",   "components",
+                                 "maskpower", "maskpower", "maskpower", "precision", "precision", "seed",
+                                 "continuity", "sparsity"};
     for (std::size_t i = 0; i < bad.size(); ++i) {
         try {
             parse(bad[i]);
@@ -209,4 +216,24 @@ TEST(Settings, EmptyOptionValuesAreCommandLineErrors)
         EXPECT_NE(r.err.find("Couldn't read argument value from string ''"), std::string::npos) << r.err;
         EXPECT_EQ(tessavo::test::names(tessavo::test::snapshot(dir.path())), std::vector<std::string>{"x.wav"});
     }
+}
+
+// The penalty weights: a negative value stops the program with one line
+// naming the option and its range; a word that is no finite number is a
+// command-line error. Either way before any work.
+TEST(Settings, BadPenaltyWeightsAreRefused)
+{
+    ScratchDir dir;
+    tessavo::test::writeBytes(dir.file("x.wav"), "not read\n");
+    for (const std::string option : {"--continuity", "--sparsity"})
+        for (const char* value : {"-1", "-0.5", "-1e-300", "nan", "inf", "-inf", "1e999", "abc", "2x", ""}) {
+            const tessavo::test::RunResult r = runTessavo({"x.wav", "2", option, value}, dir.path());
+            EXPECT_EQ(r.status, 1) << option << " " << value;
+            if (value[0] == '-' && value[1] != 'i') {
+                EXPECT_EQ(r.out, option.substr(2) + " must be a finite number, 0 or more\n");
+            } else {
+                EXPECT_EQ(r.out, "") << value;
+                EXPECT_NE(r.err.find("(" + option + ")"), std::string::npos) << r.err;
+            }
+        }
 }

@@ -161,7 +161,8 @@ int runSeparation(int argc, const char* const* argv)
                                       s.maskPower,
                                       s.seed,
                                       s.sources,
-                                      static_cast<double>(record.samplerate)};
+                                      static_cast<double>(record.samplerate),
+                                      {s.continuity, s.sparsity}};
     const int freeOutputs = s.sources > 0 ? s.sources : s.components;
     FileSink sink(outputs, record, s, 1 + sources.size() + static_cast<std::size_t>(freeOutputs),
                   std::move(templateRows));

@@ -5,6 +5,7 @@
 
 #include <tclap/CmdLine.h>
 
+#include <cmath>
 #include <initializer_list>
 #include <iostream>
 #include <vector>
@@ -76,6 +77,10 @@ void checkRanges(int fftOption, const Settings& s)
     if (s.sources != 0 && (s.sources < 2 || s.sources > s.components))
         throw RunError("sources must be between 2 and the number of components (" + std::to_string(s.components) +
                        ")\n");
+    if (!(s.continuity >= 0.0 && std::isfinite(s.continuity)))
+        throw RunError("continuity must be a finite number, 0 or more\n");
+    if (!(s.sparsity >= 0.0 && std::isfinite(s.sparsity)))
+        throw RunError("sparsity must be a finite number, 0 or more\n");
 }
 
 }  // namespace
@@ -148,12 +153,23 @@ struct CommandLine {
                                          "group the free components into this many sources, 2 to COMPONENTS, "
                                          "written in place of the components",
                                          false, 0, "long"};
+    TCLAP::ValueArg<Number<double>> continuity{
+        "", "continuity",
+        "weight of a cost on abrupt changes in each component's activations over time, 0 or more, "
+        "relative to the input's level (default 0: none)",
+        false, 0.0, "double"};
+    TCLAP::ValueArg<Number<double>> sparsity{
+        "", "sparsity",
+        "weight of a cost on activations that are busy rather than sparse in time, 0 or more, "
+        "relative to the input's level (default 0: none)",
+        false, 0.0, "double"};
 
     CommandLine()
     {
         for (TCLAP::Arg* arg : std::initializer_list<TCLAP::Arg*>{
                  &filename, &components, &fftsize, &maxiterations, &criteria, &overlap, &silent, &matrixout,
-                 &threads, &loss, &templates, &mask, &maskpower, &precision, &outdir, &encoding, &pad, &seed, &sources})
+                 &threads, &loss, &templates, &mask, &maskpower, &precision, &outdir, &encoding, &pad, &seed,
+                 &sources, &continuity, &sparsity})
             cmd.add(arg);
     }
 };
@@ -189,6 +205,8 @@ void parseSettings(int argc, const char* const* argv, Settings& settings, ParseF
         settings.pad = line.pad.getValue();
         settings.seed = line.seed.getValue().value;
         settings.sources = line.sources.getValue().value;
+        settings.continuity = line.continuity.getValue().value;
+        settings.sparsity = line.sparsity.getValue().value;
         if (fftOption >= 1 && fftOption <= maxFftsizeOption)
             settings.fftsize = transformSize(fftOption);
         settings.windowsize = settings.fftsize;

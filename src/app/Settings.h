@@ -30,6 +30,8 @@ struct Settings {
     bool pad = false;       // padded analysis, outputs as long as the input
     int seed = 1;           // the random start's first state
     int sources = 0;        // free components grouped into this many sources; 0: none
+    double continuity = 0.0;  // weight of the activations' temporal continuity cost
+    double sparsity = 0.0;    // weight of the activations' sparseness cost
 };
 
 // Largest --maskpower: beyond it the powers of ordinary magnitudes overflow.

@@ -1,11 +1,13 @@
 #include "separation/FactorisationLoop.h"
 
+#include "factorisation/ActivationPenalty.h"
 #include "factorisation/FactorStart.h"
 #include "factorisation/EuclideanLoss.h"
 #include "factorisation/FastSchedule.h"
 #include "factorisation/KlDivergence.h"
 #include "factorisation/KlLoss.h"
 #include "factorisation/NmfFactoriser.h"
+#include "factorisation/PlainEuclidean.h"
 #include "separation/SeparationError.h"
 
 #include <cmath>
@@ -16,18 +18,24 @@
 namespace tessavo {
 
 std::unique_ptr<Factoriser> makeFactoriser(Engine engine, Loss loss, const Matrix& v, const Matrix& fixed,
-                                           int components, RandomStream& random, int threads)
+                                           int components, RandomStream& random, int threads,
+                                           const ActivationWeights& weights)
 {
     try {
         StartFactors start = drawStart(v.rows(), v.cols(), fixed, components, random);
+        std::unique_ptr<Penalty> penalty = makeActivationPenalty(loss, v, weights);
         if (engine == Engine::plain) {
+            std::unique_ptr<PlainLoss> plain;
             if (loss == Loss::kl)
-                return std::make_unique<PlainKl>(v, std::move(start));
-            return std::make_unique<NmfFactoriser>(v, std::move(start));
+                plain = std::make_unique<PlainKlLoss>();
+            else
+                plain = std::make_unique<PlainEuclidean>();
+            return std::make_unique<PlainSchedule>(v, std::move(start), std::move(plain), std::move(penalty));
         }
         if (loss == Loss::kl)
-            return makeFastKl(v, start.w, start.h, start.fixedRows, threads);
-        return makeFastEuclidean(v, start.w, start.h, start.fixedRows, threads);
+            return makeFastKl(v, start.w, start.h, start.fixedRows, threads, bestKlKernels(), std::move(penalty));
+        return makeFastEuclidean(v, start.w, start.h, start.fixedRows, threads, bestSweepKernels(),
+                                 std::move(penalty));
     } catch (const std::length_error&) {
     } catch (const std::bad_alloc&) {
     }

@@ -3,6 +3,7 @@
 // it to its stopping rule, printing the progress lines. The loop is the same
 // for every loss and engine.
 
+#include "factorisation/ActivationPenalty.h"
 #include "factorisation/Factoriser.h"
 #include "factorisation/Loss.h"
 #include "core/Matrix.h"
@@ -29,8 +30,11 @@ struct Factors {
 // updated, components free components beside them, started as drawStart
 // says. Throws SeparationError ("Not able to hold K components for F frames
 // and B bins: too many components") when the factors do not fit in memory.
+// Nonzero weights add the activations' continuity and sparseness costs
+// (ActivationPenalty.h), scaled by V's level.
 std::unique_ptr<Factoriser> makeFactoriser(Engine engine, Loss loss, const Matrix& v, const Matrix& fixed,
-                                           int components, RandomStream& random, int threads);
+                                           int components, RandomStream& random, int threads,
+                                           const ActivationWeights& weights = {});
 
 // Bytes the fast engine for the loss on threads threads and its start hold
 // besides V.

@@ -106,7 +106,7 @@ void separate(std::vector<SampleBuffer>&& channels, const SeparationSettings& se
     Factors f;
     {
         const auto factoriser = makeFactoriser(engine, settings.loss, spectra.v, settings.templates,
-                                               settings.components, random, settings.threads);
+                                               settings.components, random, settings.threads, settings.penalties);
         f = runLoop(*factoriser, settings.loop, progress);
     }
     requireFinite(f.w);

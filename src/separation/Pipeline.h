@@ -38,6 +38,7 @@ struct SeparationSettings {
     // pitches, so it needs the input's sample rate.
     int sources = 0;
     double sampleRate = 44100.0;
+    ActivationWeights penalties;  // the continuity and sparseness options
 };
 
 // The outputs of a separation after its residual: the named sources, each

@@ -5,7 +5,8 @@
 //
 // Usage: tessavo_plain [--huge-pages] FILE COMPONENTS FFTSIZE OVERLAP MAXITERATIONS CRITERIA [OPTION...]
 // (the transform size is the power of two above FFTSIZE, as in tessavo);
-// the OPTIONs are tessavo's --loss, --templates, --mask, --maskpower and --pad.
+// the OPTIONs are tessavo's --loss, --templates, --mask, --maskpower, --pad,
+// --seed, --sources, --continuity and --sparsity.
 // Without --huge-pages the process gets ordinary 4 KiB pages only, as a
 // plain implementation does where huge pages are given on request; with it,
 // the big arrays are offered huge pages as in tessavo.
@@ -50,12 +51,14 @@ public:
     }
 
     void factors(const Matrix&, const Matrix&) override {}
+    void groups(const std::vector<int>& sourceOf) override { grouped_ = !sourceOf.empty(); }
     void output(int index, const std::vector<SampleBuffer>& channels) override
     {
         const auto t = Clock::now();
         const auto source = static_cast<std::size_t>(index - 1);
         const std::string suffix = index == 0                 ? "residual"
                                    : source < sources_.size() ? sources_[source]
+                                   : grouped_                 ? OutputNames::sourceName(int(source - sources_.size()))
                                                               : std::to_string(source - sources_.size());
         writeSoundFile(names_.sound("-plain-" + suffix), record_, channels);
         writing_ += seconds(t);
@@ -79,6 +82,7 @@ private:
     std::vector<std::string> sources_;
     Clock::time_point start_;
     double writing_ = 0.0;
+    bool grouped_ = false;  // the free outputs are grouped sources
 };
 
 }  // namespace
@@ -114,7 +118,11 @@ int main(int argc, char** argv)
                                     Matrix(),
                                     {},
                                     s.mask,
-                                    s.maskPower};
+                                    s.maskPower,
+                                    s.seed,
+                                    s.sources,
+                                    static_cast<double>(input.info.samplerate),
+                                    {s.continuity, s.sparsity}};
         settings.templates = stackTemplates(sources, s.fftsize / 2, settings.sourceRows);
         std::vector<std::string> names;
         for (const NamedTemplates& source : sources)
