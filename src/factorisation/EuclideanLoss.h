@@ -36,6 +36,10 @@ public:
     bool followsBlocks() const override { return true; }
     void followBlock(const PassFactors& f, int thread, int threads, int block) override;
     double objective(const PassFactors& f) override;
+    double withPenalty(double objective, double penalty) const override
+    {
+        return penalisedDistance(objective, penalty);
+    }
     void beginH(const PassFactors& f, ThreadTeam& team) override;
     void columnTerms(const PassFactors& f, int first, int end, double* num, double* den) override;
 

@@ -77,6 +77,8 @@ public:
     virtual void followBlock(const PassFactors& /*f*/, int /*thread*/, int /*threads*/, int /*block*/) {}
     // The objective of the pass's W and H, once every block is done.
     virtual double objective(const PassFactors& f) = 0;
+    // The objective with a penalty's part added.
+    virtual double withPenalty(double objective, double penalty) const { return objective + penalty; }
     // Before the H half, with the new W complete.
     virtual void beginH(const PassFactors& f, ThreadTeam& team) = 0;
     // num[k·stride + j] and den[k·stride + j] for the free rows k and the

@@ -169,7 +169,7 @@ double FastSchedule::step()
     team_.run([this, follow](int thread) { weightHalf(thread, follow); });
     double objective = loss_->objective(factors_);
     if (penalty_)
-        objective = objective + penalty_->objective(w_, h_);
+        objective = loss_->withPenalty(objective, penalty_->objective(w_, h_));
 
     if (freeRows) {
         loss_->beginH(factors_, team_);

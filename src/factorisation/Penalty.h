@@ -10,6 +10,8 @@
 
 #include "core/Matrix.h"
 
+#include <cmath>
+
 namespace tessavo {
 
 class Penalty {
@@ -26,5 +28,14 @@ public:
     // The penalty's part of the objective of the pass's W and H.
     virtual double objective(const Matrix& w, const Matrix& h) const = 0;
 };
+
+// The Euclidean loss's objective is the distance √Σ(V − W·H)², while its
+// updates descend ½Σ(V − W·H)²: with a penalty P the printed objective is
+// √(Σ(V − W·H)² + 2P), which falls as the descended cost does, scales with
+// the input's level as the distance does, and is the distance when P = 0.
+inline double penalisedDistance(double distance, double penalty)
+{
+    return std::sqrt(distance * distance + 2.0 * penalty);
+}
 
 }  // namespace tessavo

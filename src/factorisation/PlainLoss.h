@@ -18,6 +18,8 @@ public:
     virtual ~PlainLoss() = default;
 
     virtual double objective(const Matrix& v, const Matrix& w, const Matrix& h) const = 0;
+    // The objective with a penalty's part added.
+    virtual double withPenalty(double objective, double penalty) const { return objective + penalty; }
     // F × K, for W's update from W and H.
     virtual UpdateTerms weightTerms(const Matrix& v, const Matrix& w, const Matrix& h) const = 0;
     // K × B, for H's update from the new W and H.

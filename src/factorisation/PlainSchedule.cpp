@@ -24,7 +24,7 @@ double PlainSchedule::step()
     double objective = loss_->objective(v_, w_, h_);
     if (penalty_) {
         penalty_->beginPass(w_, h_);
-        objective = objective + penalty_->objective(w_, h_);
+        objective = loss_->withPenalty(objective, penalty_->objective(w_, h_));
     }
     measuredW_ = w_.clone();
     measuredH_ = h_.clone();
