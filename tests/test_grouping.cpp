@@ -17,27 +17,31 @@
 using namespace tessavo;
 using namespace tessavo::test;
 
-TEST(Grouping, WardJoinsTheCheapestPairFirstAndBreaksTiesByIndex)
+TEST(Grouping, WardJoinsTheCheapestPairFirstWeighingByMassAndBreaksTiesByIndex)
 {
     const std::vector<std::vector<double>> line{{0.0}, {0.1}, {5.0}, {5.2}, {10.0}};
-    EXPECT_EQ(wardClusters(line, 3), (std::vector<int>{0, 0, 1, 1, 2}));
+    const std::vector<double> ones(5, 1.0);
+    EXPECT_EQ(wardClusters(line, ones, 3), (std::vector<int>{0, 0, 1, 1, 2}));
     // Joining 10 to {5, 5.2} adds 2/3 · 4.9² = 16.0, joining the two pairs
     // 2 · 2 / 4 · 5.05² = 25.5: a nearest-neighbour rule would differ.
-    EXPECT_EQ(wardClusters(line, 2), (std::vector<int>{0, 0, 1, 1, 1}));
-    EXPECT_EQ(wardClusters(line, 5), (std::vector<int>{0, 1, 2, 3, 4}));
-    EXPECT_EQ(wardClusters(line, 1), (std::vector<int>(5, 0)));
-    // 0–1 and 1–2 cost the same: the pair with the smaller index joins.
-    EXPECT_EQ(wardClusters({{0.0}, {1.0}, {2.0}}, 2), (std::vector<int>{0, 0, 1}));
+    EXPECT_EQ(wardClusters(line, ones, 2), (std::vector<int>{0, 0, 1, 1, 1}));
+    EXPECT_EQ(wardClusters(line, ones, 5), (std::vector<int>{0, 1, 2, 3, 4}));
+    EXPECT_EQ(wardClusters(line, ones, 1), (std::vector<int>(5, 0)));
+    // A heavy point at 10 holds its own: joining it to {5, 5.2} now costs
+    // 2 · 100 / 102 · 4.9² = 47.1.
+    EXPECT_EQ(wardClusters(line, {1.0, 1.0, 1.0, 1.0, 100.0}, 2), (std::vector<int>{0, 0, 0, 0, 1}));
+    // 0–1 and 1–2 cost the same: the pair with the earlier points joins.
+    EXPECT_EQ(wardClusters({{0.0}, {1.0}, {2.0}}, {1.0, 1.0, 1.0}, 2), (std::vector<int>{0, 0, 1}));
     // Clusters are numbered by their first points.
-    EXPECT_EQ(wardClusters({{9.0, 0.0}, {0.0, 0.0}, {9.0, 0.1}}, 2), (std::vector<int>{0, 1, 0}));
+    EXPECT_EQ(wardClusters({{9.0, 0.0}, {0.0, 0.0}, {9.0, 0.1}}, {1.0, 1.0, 1.0}, 2), (std::vector<int>{0, 1, 0}));
 }
 
-TEST(Grouping, FeaturesReadRoughnessPitchAndBalance)
+TEST(Grouping, FeaturesReadRoughnessPitchBalanceAndEnergy)
 {
-    // Two components over 40 frames and 400 bins of 10 Hz: a smooth swell
+    // Two components over 40 frames and 800 bins of 10 Hz: a smooth swell
     // with a harmonic spectrum at 200 Hz, and clicks with a smooth spectrum;
     // in the stereo cells component 0 sits left and component 1 right.
-    const int frames = 40, bins = 400;
+    const int frames = 40, bins = 800;
     Matrix w(frames, 2), h(2, bins), v(frames, bins), angle(frames, bins);
     for (int t = 0; t < frames; ++t) {
         w[t][0] = 1.0 + std::sin(t * 0.15);
@@ -45,7 +49,7 @@ TEST(Grouping, FeaturesReadRoughnessPitchAndBalance)
     }
     for (int j = 0; j < bins; ++j) {
         h[0][j] = j % 20 == 0 && j > 0 ? 1.0 : 0.0;
-        h[1][j] = std::exp(-j / 100.0);
+        h[1][j] = h[0][j] > 0.0 ? 0.0 : std::exp(-j / 100.0);  // no cell shared
     }
     for (int t = 0; t < frames; ++t)
         for (int j = 0; j < bins; ++j) {
@@ -53,21 +57,27 @@ TEST(Grouping, FeaturesReadRoughnessPitchAndBalance)
             v[t][j] = std::hypot(left, right);
             angle[t][j] = std::atan2(right, left);
         }
+    EXPECT_LT(activationRoughness(w, 0), -3.0);  // steps of about 0.15
+    EXPECT_GT(activationRoughness(w, 1), 0.0);   // jumps
+    EXPECT_GT(pitchStrength(h, 0, 10.0), 0.9);   // a comb repeats itself
+    Matrix smooth(1, bins);
+    for (int j = 0; j < bins; ++j)
+        smooth[0][j] = std::exp(-j / 100.0);
+    EXPECT_LT(pitchStrength(smooth, 0, 10.0), 0.5);
+    EXPECT_LT(pitchStrength(h, 0, 200.0), 0.5);  // at 200 Hz a bin, its period is too short
+
     const Matrix mono;
-    const auto f = componentFeatures({w, h, v, mono, 10.0}, 0);
-    ASSERT_EQ(f.size(), 2u);
-    ASSERT_EQ(f[0].size(), 3u);  // no balance for mono
-    EXPECT_LT(f[0][0], f[1][0]);                      // the swell is smoother
-    EXPECT_GT(f[0][1], 0.5);                          // a strong pitch ...
-    EXPECT_NEAR(std::exp(f[0][2]), 200.0, 1e-9);      // ... at 200 Hz
-    EXPECT_LT(f[1][1], f[0][1]);
-    const auto both = componentFeatures({w, h, v, angle, 10.0}, 0);
-    const auto s = componentFeatures({w, h, v, angle, 10.0}, 1);  // the free component only
-    ASSERT_EQ(s.size(), 1u);
-    ASSERT_EQ(s[0].size(), 4u);
-    EXPECT_EQ(s[0], both[1]);
-    EXPECT_LT(both[0][3], 0.1);  // left, but for the cells both share
-    EXPECT_GT(both[1][3], 1.4);  // right
+    const auto one = describeComponents({w, h, v, mono, 10.0}, 0);
+    ASSERT_EQ(one.size(), 2u);
+    EXPECT_EQ(one[0].balance, 0.0);
+    EXPECT_GT(one[0].energy, 0.0);
+    const auto both = describeComponents({w, h, v, angle, 10.0}, 0);
+    const auto free = describeComponents({w, h, v, angle, 10.0}, 1);  // the free component only
+    ASSERT_EQ(free.size(), 1u);
+    EXPECT_EQ(free[0].balance, both[1].balance);
+    EXPECT_EQ(both[0].balance, 30.0);  // all left, clipped at 30 dB
+    EXPECT_EQ(both[1].balance, -30.0);
+    EXPECT_NEAR(both[0].energy, one[0].energy, 1e-9 * one[0].energy);  // the channels share the energy out
 }
 
 namespace {

@@ -7,107 +7,101 @@ namespace tessavo {
 
 namespace {
 
-// How rough the activation is: the mean square of its steps over its own
-// mean square, on a log scale. Notes and words rise and fall smoothly;
-// drum hits jump.
-double roughness(const Matrix& w, int k)
-{
-    double steps = 0.0, power = 0.0;
-    for (int t = 0; t < w.rows(); ++t) {
-        power = power + w[t][k] * w[t][k];
-        if (t > 0)
-            steps = steps + (w[t][k] - w[t - 1][k]) * (w[t][k] - w[t - 1][k]);
-    }
-    return std::log(1e-3 + (power > 0.0 ? steps / power : 0.0));
-}
+constexpr double kTiny = 1e-12;
 
-// The spectrum's autocorrelation along frequency, over the bins up to
-// 5 kHz with their mean taken off: a harmonic spectrum repeats at its
-// fundamental. The pitch's strength is the highest local peak between 50
-// and 1000 Hz, its frequency where that peak lies (log Hz); a spectrum with
-// no peak has strength 0 and the lowest frequency.
-void pitch(const Matrix& h, int k, double binHz, double& strength, double& logHz)
-{
-    const int bins = std::min(h.cols(), std::max(3, static_cast<int>(5000.0 / binHz)));
-    const int lowest = std::max(1, static_cast<int>(std::lround(50.0 / binHz)));
-    const int highest = std::min(bins - 2, static_cast<int>(std::lround(1000.0 / binHz)));
-    strength = 0.0;
-    logHz = std::log(lowest * binHz);
-    double mean = 0.0;
-    for (int j = 0; j < bins; ++j)
-        mean = mean + h[k][j];
-    mean = mean / bins;
-    std::vector<double> x(static_cast<std::size_t>(bins));
-    double energy = 0.0;
-    for (int j = 0; j < bins; ++j) {
-        x[j] = h[k][j] - mean;
-        energy = energy + x[j] * x[j];
-    }
-    if (!(energy > 0.0) || highest <= lowest)
-        return;
-    const auto lagSum = [&](int l) {
-        double sum = 0.0;
-        for (int j = 0; j + l < bins; ++j)
-            sum = sum + x[j] * x[j + l];
-        return sum / energy;
-    };
-    double before = lagSum(lowest - 1), here = lagSum(lowest);
-    for (int l = lowest; l <= highest; ++l) {
-        const double after = lagSum(l + 1);
-        if (here > before && here >= after && here > strength) {
-            strength = here;
-            logHz = std::log(l * binHz);
-        }
-        before = here;
-        here = after;
-    }
-}
-
-// Where each component sits between the channels: the angle atan2(R, L)
-// of the cells, each weighted by the component's share of its energy; one
-// sweep over the cells serves every component.
-std::vector<double> balances(const FeatureSource& f, int first)
+// Each component's energy in each channel (left, right; or all in left for
+// mono), in one sweep over the cells.
+void channelEnergies(const FeatureSource& f, int first, std::vector<double>& left, std::vector<double>& right)
 {
     const int count = f.h.rows() - first;
-    std::vector<double> weighted(static_cast<std::size_t>(count), 0.0), total(weighted);
-    std::vector<double> parts(static_cast<std::size_t>(f.h.rows()));
+    const bool stereo = f.angle.rows() > 0;
+    left.assign(static_cast<std::size_t>(count), 0.0);
+    right.assign(left.size(), 0.0);
+    std::vector<double> powers(static_cast<std::size_t>(f.h.rows()));
     for (int t = 0; t < f.v.rows(); ++t)
         for (int j = 0; j < f.v.cols(); ++j) {
-            double model = 0.0;
+            double total = 0.0;
             for (int c = 0; c < f.h.rows(); ++c) {
-                parts[c] = f.w[t][c] * f.h[c][j];
-                model = model + parts[c];
+                const double m = f.w[t][c] * f.h[c][j];
+                powers[c] = m * m;
+                total = total + powers[c];
             }
-            if (!(model > 0.0))
+            if (!(total > 0.0))
                 continue;
-            const double energy = f.v[t][j] * f.v[t][j] / model;
+            const double x = f.v[t][j];
+            const double l = stereo ? x * std::cos(f.angle[t][j]) : x;
+            const double r = stereo ? x * std::sin(f.angle[t][j]) : 0.0;
             for (int k = 0; k < count; ++k) {
-                const double share = parts[first + k] * energy;
-                weighted[k] = weighted[k] + share * f.angle[t][j];
-                total[k] = total[k] + share;
+                const double mask = powers[first + k] / total;
+                left[k] = left[k] + mask * mask * l * l;
+                right[k] = right[k] + mask * mask * r * r;
             }
         }
-    for (int k = 0; k < count; ++k)
-        weighted[k] = total[k] > 0.0 ? weighted[k] / total[k] : 0.0;
-    return weighted;
 }
 
 }  // namespace
 
-std::vector<std::vector<double>> componentFeatures(const FeatureSource& f, int first)
+double activationRoughness(const Matrix& w, int k)
 {
-    const bool stereo = f.angle.rows() > 0;
-    const std::vector<double> angles = stereo ? balances(f, first) : std::vector<double>();
-    std::vector<std::vector<double>> rows;
-    for (int k = first; k < f.h.rows(); ++k) {
-        double strength = 0.0, logHz = 0.0;
-        pitch(f.h, k, f.binHz, strength, logHz);
-        std::vector<double> row{roughness(f.w, k), strength, logHz};
-        if (stereo)
-            row.push_back(angles[k - first]);
-        rows.push_back(row);
+    const int frames = w.rows();
+    double steps = 0.0, power = 0.0;
+    for (int t = 0; t + 1 < frames; ++t)
+        steps = steps + (w[t + 1][k] - w[t][k]) * (w[t + 1][k] - w[t][k]);
+    for (int t = 0; t < frames; ++t)
+        power = power + w[t][k] * w[t][k];
+    steps = steps / std::max(frames - 1, 1);
+    power = power / std::max(frames, 1);
+    return std::log((steps + kTiny) / (power + kTiny));
+}
+
+double pitchStrength(const Matrix& h, int k, double binHz)
+{
+    const int top = std::min(h.cols(), static_cast<int>(6000.0 / binHz));
+    if (top < 3)
+        return -2.0;
+    std::vector<double> x(static_cast<std::size_t>(top)), sums(static_cast<std::size_t>(top) + 1, 0.0);
+    for (int j = 0; j < top; ++j) {
+        x[j] = std::sqrt(std::max(h[k][j], 0.0));
+        sums[j + 1] = sums[j] + x[j];
     }
-    return rows;
+    // Taking off the smooth envelope leaves the harmonics' ripple; the window
+    // is clipped at the edges. Halves round to even.
+    const int half = std::max(1, static_cast<int>(std::nearbyint(160.0 / binHz / 2.0)));
+    std::vector<double> y(x.size());
+    double energy = 0.0;
+    for (int j = 0; j < top; ++j) {
+        const int low = std::max(0, j - half), high = std::min(top, j + half + 1);
+        y[j] = x[j] - (sums[high] - sums[low]) / (high - low);
+        energy = energy + y[j] * y[j];
+    }
+    const int shortest = std::max(1, static_cast<int>(std::ceil(30.0 / binHz)));
+    const int longest = std::min(top - 1, static_cast<int>(1100.0 / binHz));
+    double best = -2.0;
+    for (int l = shortest; l <= longest; ++l) {
+        double sum = 0.0;
+        for (int j = 0; j + l < top; ++j)
+            sum = sum + y[j] * y[j + l];
+        best = std::max(best, sum / (energy + kTiny));
+    }
+    return best;
+}
+
+std::vector<ComponentDescription> describeComponents(const FeatureSource& f, int first)
+{
+    std::vector<double> left, right;
+    channelEnergies(f, first, left, right);
+    std::vector<ComponentDescription> out;
+    for (int k = first; k < f.h.rows(); ++k) {
+        ComponentDescription d;
+        d.roughness = activationRoughness(f.w, k);
+        d.pitch = pitchStrength(f.h, k, f.binHz);
+        const double l = left[k - first], r = right[k - first];
+        d.energy = l + r;
+        if (f.angle.rows() > 0)
+            d.balance = std::clamp(10.0 * std::log10((l + kTiny) / (r + kTiny)), -30.0, 30.0);
+        out.push_back(d);
+    }
+    return out;
 }
 
 }  // namespace tessavo

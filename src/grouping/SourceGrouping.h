@@ -1,10 +1,11 @@
 #pragma once
 // Groups the free components of a factorisation into sources: a note or a
 // drum hit is one component, a voice or a drum kit several. The components
-// are described by what the factors show (ComponentFeatures), each feature
-// is scaled to mean 0 and spread 1 over the components and weighted, and
-// Ward's clustering joins them into the sources asked for. The same factors
-// always give the same groups.
+// are described by what the factors show (ComponentFeatures): activation
+// roughness, pitch strength and, for stereo, balance, each on a fixed
+// scale; Ward's clustering, each component weighing its share of the
+// energy, joins them into the sources asked for. The same factors always
+// give the same groups.
 
 #include "grouping/ComponentFeatures.h"
 

@@ -1,68 +1,64 @@
 #include "grouping/WardClustering.h"
 
+#include <algorithm>
 #include <cstddef>
-#include <limits>
 
 namespace tessavo {
 
-std::vector<int> wardClusters(const std::vector<std::vector<double>>& points, int clusters)
+namespace {
+
+struct Cluster {
+    std::vector<int> members;   // in increasing order
+    std::vector<double> mean;   // mass-weighted
+    double mass;
+};
+
+double squaredDistance(const std::vector<double>& a, const std::vector<double>& b)
 {
-    const std::size_t n = points.size();
-    // d[i][j]: the merging cost of live clusters i < j, kept up to date by
-    // the Lance-Williams formula; it starts as the squared distance, which
-    // is twice Ward's cost for two single points.
-    std::vector<std::vector<double>> d(n, std::vector<double>(n, 0.0));
-    for (std::size_t i = 0; i < n; ++i)
-        for (std::size_t j = i + 1; j < n; ++j) {
-            double sum = 0.0;
-            for (std::size_t c = 0; c < points[i].size(); ++c) {
-                const double diff = points[i][c] - points[j][c];
-                sum = sum + diff * diff;
-            }
-            d[i][j] = sum;
-        }
-    std::vector<std::size_t> size(n, 1);
-    std::vector<std::size_t> owner(n);  // the live cluster each point is in
-    for (std::size_t i = 0; i < n; ++i)
-        owner[i] = i;
-    std::vector<bool> live(n, true);
-    const auto cost = [&](std::size_t a, std::size_t b) { return a < b ? d[a][b] : d[b][a]; };
+    double sum = 0.0;
+    for (std::size_t c = 0; c < a.size(); ++c)
+        sum = sum + (a[c] - b[c]) * (a[c] - b[c]);
+    return sum;
+}
 
-    for (std::size_t remaining = n; remaining > static_cast<std::size_t>(clusters); --remaining) {
-        std::size_t bi = 0, bj = 0;
-        double best = std::numeric_limits<double>::infinity();
-        for (std::size_t i = 0; i < n; ++i)
-            for (std::size_t j = i + 1; live[i] && j < n; ++j)
-                if (live[j] && (d[i][j] < best || bj == 0)) {
-                    best = d[i][j];
-                    bi = i;
-                    bj = j;
+}  // namespace
+
+std::vector<int> wardClusters(const std::vector<std::vector<double>>& points, const std::vector<double>& masses,
+                              int clusters)
+{
+    // Kept in the order of their first points: a merged cluster takes the
+    // place of the earlier of the two, whose first point it keeps.
+    std::vector<Cluster> live;
+    for (std::size_t p = 0; p < points.size(); ++p)
+        live.push_back({{static_cast<int>(p)}, points[p], std::max(masses[p], 1e-12)});
+
+    while (live.size() > static_cast<std::size_t>(std::max(clusters, 1))) {
+        std::size_t ba = 0, bb = 1;
+        double best = -1.0;
+        for (std::size_t a = 0; a < live.size(); ++a)
+            for (std::size_t b = a + 1; b < live.size(); ++b) {
+                const double ma = live[a].mass, mb = live[b].mass;
+                const double cost = ma * mb / (ma + mb) * squaredDistance(live[a].mean, live[b].mean);
+                if (best < 0.0 || cost < best) {
+                    best = cost;
+                    ba = a;
+                    bb = b;
                 }
-        // Cluster bj joins bi; every other cluster's cost to the union.
-        for (std::size_t k = 0; k < n; ++k) {
-            if (!live[k] || k == bi || k == bj)
-                continue;
-            const double nk = static_cast<double>(size[k]), ni = static_cast<double>(size[bi]),
-                         nj = static_cast<double>(size[bj]);
-            const double merged =
-                ((ni + nk) * cost(k, bi) + (nj + nk) * cost(k, bj) - nk * best) / (ni + nj + nk);
-            (k < bi ? d[k][bi] : d[bi][k]) = merged;
-        }
-        size[bi] += size[bj];
-        live[bj] = false;
-        for (std::size_t p = 0; p < n; ++p)
-            if (owner[p] == bj)
-                owner[p] = bi;
+            }
+        Cluster& a = live[ba];
+        const Cluster& b = live[bb];
+        for (std::size_t c = 0; c < a.mean.size(); ++c)
+            a.mean[c] = (a.mass * a.mean[c] + b.mass * b.mean[c]) / (a.mass + b.mass);
+        a.mass = a.mass + b.mass;
+        a.members.insert(a.members.end(), b.members.begin(), b.members.end());
+        std::sort(a.members.begin(), a.members.end());
+        live.erase(live.begin() + static_cast<std::ptrdiff_t>(bb));
     }
 
-    // Number the clusters in the order of their first points.
-    std::vector<int> number(n, -1), result(n);
-    int next = 0;
-    for (std::size_t p = 0; p < n; ++p) {
-        if (number[owner[p]] < 0)
-            number[owner[p]] = next++;
-        result[p] = number[owner[p]];
-    }
+    std::vector<int> result(points.size());
+    for (std::size_t g = 0; g < live.size(); ++g)
+        for (int p : live[g].members)
+            result[static_cast<std::size_t>(p)] = static_cast<int>(g);
     return result;
 }
 
