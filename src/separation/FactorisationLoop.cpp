@@ -3,6 +3,7 @@
 #include "factorisation/FactorStart.h"
 #include "factorisation/EuclideanLoss.h"
 #include "factorisation/FastSchedule.h"
+#include "factorisation/ItakuraSaito.h"
 #include "factorisation/KlDivergence.h"
 #include "factorisation/KlLoss.h"
 #include "factorisation/NmfFactoriser.h"
@@ -23,10 +24,14 @@ std::unique_ptr<Factoriser> makeFactoriser(Engine engine, Loss loss, const Matri
         if (engine == Engine::plain) {
             if (loss == Loss::kl)
                 return std::make_unique<PlainKl>(v, std::move(start));
+            if (loss == Loss::is)
+                return makePlainIs(v, std::move(start));
             return std::make_unique<NmfFactoriser>(v, std::move(start));
         }
         if (loss == Loss::kl)
             return makeFastKl(v, start.w, start.h, start.fixedRows, threads);
+        if (loss == Loss::is)
+            return makeFastIs(v, start.w, start.h, start.fixedRows, threads);
         return makeFastEuclidean(v, start.w, start.h, start.fixedRows, threads);
     } catch (const std::length_error&) {
     } catch (const std::bad_alloc&) {
@@ -39,8 +44,9 @@ std::unique_ptr<Factoriser> makeFactoriser(Engine engine, Loss loss, const Matri
 
 double factorisationMemory(Loss loss, double frames, double bins, double components, int threads)
 {
-    const double terms = loss == Loss::kl ? KlLoss::memoryBytes(frames, bins, components)
-                                          : EuclideanLoss::memoryBytes(frames, bins, components);
+    const double terms = loss == Loss::kl   ? KlLoss::memoryBytes(frames, bins, components)
+                         : loss == Loss::is ? isMemoryBytes(frames, bins, components)
+                                            : EuclideanLoss::memoryBytes(frames, bins, components);
     return FastSchedule::memoryBytes(frames, bins, components, threads) + terms +
            (frames * components + components * bins) * 8.0;
 }
