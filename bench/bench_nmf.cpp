@@ -8,6 +8,7 @@
 #include "factorisation/CellLoss.h"
 #include "factorisation/EuclideanLoss.h"
 #include "factorisation/FastSchedule.h"
+#include "factorisation/ItakuraSaito.h"
 #include "factorisation/KlLoss.h"
 #include "factorisation/KlDivergence.h"
 #include "factorisation/NmfFactoriser.h"
@@ -174,6 +175,17 @@ void BM_KlCellsPass(benchmark::State& state)
     for (auto _ : state)
         benchmark::DoNotOptimize(fast->step());
 }
+
+// The Itakura-Saito loss, on that same path, beside it.
+void BM_IsPass(benchmark::State& state)
+{
+    Problem& p = problem(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+                         static_cast<int>(state.range(2)));
+    const auto fast = makeFastIs(p.v, p.plain->w(), p.plain->h(), 0, allCores());
+    fast->step();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(fast->step());
+}
 void BM_KlPassOneThread(benchmark::State& state) { klPass(state, 1); }
 
 void BM_PlainKlPass(benchmark::State& state)
@@ -214,6 +226,7 @@ BENCHMARK(BM_FixedPass)->Apply(shapes)->UseRealTime();
 BENCHMARK(BM_KlFixedPass)->Apply(shapes)->UseRealTime();
 BENCHMARK(BM_KlPass)->Apply(shapes)->UseRealTime();
 BENCHMARK(BM_KlCellsPass)->Apply(shapes)->UseRealTime();
+BENCHMARK(BM_IsPass)->Apply(shapes)->UseRealTime();
 BENCHMARK(BM_FastPass)->Name("BM_PeerFastPass")->Apply(peerShapes)->UseRealTime();
 BENCHMARK(BM_KlPass)->Name("BM_PeerKlPass")->Apply(peerShapes)->UseRealTime();
 BENCHMARK(BM_KlPassOneThread)->Apply(shapes)->UseRealTime();

@@ -52,7 +52,7 @@ _tessavo()
 
     case $prev in
     --loss)
-        COMPREPLY=($(compgen -W 'euclidean kl' -- "$cur"))
+        COMPREPLY=($(compgen -W 'euclidean kl is' -- "$cur"))
         return 0
         ;;
     --mask)

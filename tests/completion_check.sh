@@ -64,7 +64,8 @@ for framework in "${modes[@]}"; do
   expect "options sharing a prefix" tessavo song.wav 3 --ma "=>" --mask --maskpower --matrixout --maxiterations
   expect "the new options" tessavo --o "=>" --outdir --overlap
   expect "--encoding by prefix" tessavo --enc "=>" --encoding
-  expect "--loss values" tessavo --loss "" "=>" euclidean kl
+  expect "--loss values" tessavo --loss "" "=>" euclidean kl is
+  expect "--loss is by prefix" tessavo --loss i "=>" is
   expect "--loss by prefix" tessavo --loss k "=>" kl
   expect "--mask values" tessavo -s --mask "" "=>" direct soft
   expect "--encoding values" tessavo --encoding "" "=>" pcm16 pcm24 pcm32 float double

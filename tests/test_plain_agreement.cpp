@@ -99,13 +99,14 @@ TEST(PlainAgreement, SameFilesAndLinesForEveryThreadCount)
     }
 }
 
-TEST(PlainAgreement, SameFilesForTheKlLossTemplatesSoftMasksPaddingAndPenalties)
+TEST(PlainAgreement, SameFilesForTheKlAndIsLossesTemplatesSoftMasksPaddingAndPenalties)
 {
     const std::vector<std::string> two{"--templates", "a=a.txt", "--templates", "b.x=b.txt"};
     std::vector<std::string> klSoftTwo{"--loss", "kl", "--mask", "soft"};
     klSoftTwo.insert(klSoftTwo.end(), two.begin(), two.end());
     const Case cases[] = {
         {1, 3, "256", "4", {"--loss", "kl"}, {}},
+        {2, 2, "256", "4", {"--loss", "is", "--continuity", "10", "--templates", "a=a.txt"}, {"a"}},
         {2, 1, "256", "4", klSoftTwo, {"a", "b.x"}},
         {1, 0, "256", "4", two, {"a", "b.x"}},
         {2, 2, "256", "2", {"--mask", "soft", "--maskpower", "1.5"}, {}},

@@ -78,6 +78,7 @@ TEST(Settings, SeparationOptionsReachTheirFields)
                               "--templates", "a=y z.txt", "--maskpower", "1.5", "--precision", "17", "--seed", "0",
                               "--continuity", "2.5", "--sparsity", "0.25"});
     EXPECT_EQ(s.loss, tessavo::Loss::kl);
+    EXPECT_EQ(parse({"a.wav", "2", "--loss", "is"}).loss, tessavo::Loss::is);
     EXPECT_EQ(s.templates, (std::vector<std::string>{"b=x.txt", "a=y z.txt"}));  // in the order given
     EXPECT_EQ(s.mask, tessavo::MaskMode::soft);
     EXPECT_EQ(s.maskPower, 1.5);

@@ -97,7 +97,7 @@ std::vector<std::string> encodingNames()
 
 // Every declaration of the command line, added to cmd once they all exist.
 struct CommandLine {
-    const std::vector<std::string> lossNames{"euclidean", "kl"};
+    const std::vector<std::string> lossNames{"euclidean", "kl", "is"};
     const std::vector<std::string> maskNames{"direct", "soft"};
     const std::vector<std::string> encodings = encodingNames();
     TCLAP::ValuesConstraint<std::string> lossValues{lossNames};
@@ -115,8 +115,9 @@ struct CommandLine {
     TCLAP::SwitchArg matrixout{"m", "matrixout", "output W and H matrices", false};
     TCLAP::ValueArg<Number<int>> threads{"t", "threads", "worker threads (0 = all cores)", false, 0, "long"};
     TCLAP::ValueArg<std::string> loss{"", "loss",
-                                      "what the factorisation minimises: euclidean distance or kl "
-                                      "(generalised Kullback-Leibler) divergence",
+                                      "what the factorisation minimises: euclidean distance, kl "
+                                      "(generalised Kullback-Leibler) divergence or is (Itakura-Saito) "
+                                      "divergence",
                                       false, "euclidean", &lossValues};
     TCLAP::MultiArg<std::string> templates{"", "templates",
                                            "a named source NAME: the rows of FILE, an H file as -m writes it, "
@@ -195,7 +196,8 @@ void parseSettings(int argc, const char* const* argv, Settings& settings, ParseF
         settings.verbose = !line.silent.getValue();
         settings.matrixout = line.matrixout.getValue();
         settings.threads = line.threads.getValue().value;
-        settings.loss = line.loss.getValue() == "kl" ? Loss::kl : Loss::euclidean;
+        const std::string& lossName = line.loss.getValue();
+        settings.loss = lossName == "kl" ? Loss::kl : lossName == "is" ? Loss::is : Loss::euclidean;
         settings.templates = line.templates.getValue();
         settings.mask = line.mask.getValue() == "soft" ? MaskMode::soft : MaskMode::direct;
         settings.maskPower = line.maskpower.getValue().value;

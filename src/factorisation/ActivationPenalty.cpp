@@ -14,6 +14,8 @@ double cellLevel(Loss loss, double v)
         return v * v;
     case Loss::kl:
         return v;
+    case Loss::is:  // scale invariant
+        return 1.0;
     }
     return 1.0;
 }

@@ -29,7 +29,7 @@ struct ActivationWeights {
 
 // How the loss scales with V: the mean over V's cells, in increasing cell
 // order, of V² for the Euclidean distance and of V for the KL divergence
-// (a scale-invariant loss would count 1 per cell). 0 for an empty V.
+// and 1 for the scale-invariant Itakura-Saito divergence. 0 for an empty V.
 double penaltyLevel(Loss loss, const Matrix& v);
 
 class ActivationPenalty : public Penalty {

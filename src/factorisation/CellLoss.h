@@ -4,10 +4,14 @@
 // its term of the objective:
 //
 //     struct P {
-//         static double num(double v, double wh);
-//         static double den(double v, double wh);
-//         static double term(double v, double wh);
+//         double num(double v, double wh) const;
+//         double den(double v, double wh) const;
+//         double term(double v, double wh) const;
 //     };
+//
+// The engines hold a copy of the policy, so it may carry what it derives
+// from V (such as a floor) instead of a modified copy of V; static members
+// serve as well.
 //
 // and the updates are
 //
@@ -40,6 +44,8 @@ namespace tessavo {
 template <class P>
 class PlainCells : public PlainLoss {
 public:
+    explicit PlainCells(P policy = P()) : policy_(policy) {}
+
     double objective(const Matrix& v, const Matrix& w, const Matrix& h) const override
     {
         const Matrix p = matmul(w, h);
@@ -47,7 +53,7 @@ public:
         for (int i = 0; i < v.rows(); ++i) {
             double row = 0.0;
             for (int j = 0; j < v.cols(); ++j)
-                row = row + P::term(v[i][j], p[i][j]);
+                row = row + policy_.term(v[i][j], p[i][j]);
             sum = sum + row;
         }
         return sum;
@@ -66,22 +72,32 @@ public:
     }
 
 private:
-    static UpdateTerms cellTerms(const Matrix& v, const Matrix& p)
+    UpdateTerms cellTerms(const Matrix& v, const Matrix& p) const
     {
         UpdateTerms t{Matrix(v.rows(), v.cols()), Matrix(v.rows(), v.cols())};
         for (int i = 0; i < v.rows(); ++i)
             for (int j = 0; j < v.cols(); ++j) {
-                t.num[i][j] = P::num(v[i][j], p[i][j]);
-                t.den[i][j] = P::den(v[i][j], p[i][j]);
+                t.num[i][j] = policy_.num(v[i][j], p[i][j]);
+                t.den[i][j] = policy_.den(v[i][j], p[i][j]);
             }
         return t;
     }
+
+    P policy_;
 };
 
 template <class P>
 class FastCells : public FastLoss {
 public:
-    explicit FastCells(int frames) : rowSums_(static_cast<std::size_t>(frames), 0.0) {}
+    explicit FastCells(int frames, P policy = P()) : policy_(policy), rowSums_(static_cast<std::size_t>(frames), 0.0)
+    {
+    }
+
+    // Bytes it holds for frames × bins and components.
+    static double memoryBytes(double frames, double bins, double components)
+    {
+        return (frames + 2.0 * components * (bins + 16.0)) * 8.0;
+    }
 
     void beginPass(const PassFactors& f) override
     {
@@ -107,13 +123,13 @@ public:
                 double wh = 0.0;
                 for (int c = 0; c < k; ++c)
                     wh = wh + space.weights[at(c, kBlockRows) + r] * hj[c];
-                const double a = P::num(vr[j], wh), b = P::den(vr[j], wh);
+                const double a = policy_.num(vr[j], wh), b = policy_.den(vr[j], wh);
                 for (int c = 0; c < k; ++c) {
                     const std::size_t lane = at(c, kBlockRows) + r;
                     space.num[lane] = space.num[lane] + a * hj[c];
                     space.den[lane] = space.den[lane] + b * hj[c];
                 }
-                row = row + P::term(vr[j], wh);
+                row = row + policy_.term(vr[j], wh);
             }
             rowSums_[static_cast<std::size_t>(first + r)] = row;
         }
@@ -135,7 +151,7 @@ public:
                 double wh = 0.0;
                 for (int c = 0; c < f.components; ++c)
                     wh = wh + wi[c] * f.hRows[at(c, f.stride) + j];
-                const double a = P::num(vi[j], wh), b = P::den(vi[j], wh);
+                const double a = policy_.num(vi[j], wh), b = policy_.den(vi[j], wh);
                 for (int c = f.fixedRows; c < f.components; ++c) {
                     const std::size_t cell = at(c, f.stride) + j;
                     numH_[cell] = numH_[cell] + wi[c] * a;
@@ -165,17 +181,18 @@ public:
     }
 
 private:
+    P policy_;
     std::vector<double> rowSums_;     // each row's sum of the objective's terms
     std::vector<double> numH_, denH_;  // K × stride: Wᵀ · A and Wᵀ · B
 };
 
-// The fast engine of the loss P.
+// The fast engine of the loss policy.
 template <class P>
 std::unique_ptr<Factoriser> makeFastCells(const Matrix& v, const Matrix& w, const Matrix& h, int fixedRows,
-                                          int threads, std::unique_ptr<Penalty> penalty = nullptr)
+                                          int threads, P policy = P(), std::unique_ptr<Penalty> penalty = nullptr)
 {
-    return std::make_unique<FastSchedule>(v, w, h, fixedRows, threads, std::make_unique<FastCells<P>>(v.rows()),
-                                          std::move(penalty));
+    return std::make_unique<FastSchedule>(v, w, h, fixedRows, threads,
+                                          std::make_unique<FastCells<P>>(v.rows(), policy), std::move(penalty));
 }
 
 }  // namespace tessavo

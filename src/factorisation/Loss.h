@@ -6,6 +6,7 @@ namespace tessavo {
 enum class Loss {
     euclidean,  // the square root of the summed squared differences
     kl,         // the generalised Kullback-Leibler divergence D(V | W·H)
+    is,         // the Itakura-Saito divergence D(V | W·H), zero cells floored (ItakuraSaito.h)
 };
 
 }  // namespace tessavo

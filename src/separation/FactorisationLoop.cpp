@@ -4,6 +4,7 @@
 #include "factorisation/FactorStart.h"
 #include "factorisation/EuclideanLoss.h"
 #include "factorisation/FastSchedule.h"
+#include "factorisation/ItakuraSaito.h"
 #include "factorisation/KlDivergence.h"
 #include "factorisation/KlLoss.h"
 #include "factorisation/NmfFactoriser.h"
@@ -28,12 +29,16 @@ std::unique_ptr<Factoriser> makeFactoriser(Engine engine, Loss loss, const Matri
             std::unique_ptr<PlainLoss> plain;
             if (loss == Loss::kl)
                 plain = std::make_unique<PlainKlLoss>();
+            else if (loss == Loss::is)
+                return makePlainIs(v, std::move(start), std::move(penalty));
             else
                 plain = std::make_unique<PlainEuclidean>();
             return std::make_unique<PlainSchedule>(v, std::move(start), std::move(plain), std::move(penalty));
         }
         if (loss == Loss::kl)
             return makeFastKl(v, start.w, start.h, start.fixedRows, threads, bestKlKernels(), std::move(penalty));
+        if (loss == Loss::is)
+            return makeFastIs(v, start.w, start.h, start.fixedRows, threads, std::move(penalty));
         return makeFastEuclidean(v, start.w, start.h, start.fixedRows, threads, bestSweepKernels(),
                                  std::move(penalty));
     } catch (const std::length_error&) {
@@ -47,8 +52,9 @@ std::unique_ptr<Factoriser> makeFactoriser(Engine engine, Loss loss, const Matri
 
 double factorisationMemory(Loss loss, double frames, double bins, double components, int threads)
 {
-    const double terms = loss == Loss::kl ? KlLoss::memoryBytes(frames, bins, components)
-                                          : EuclideanLoss::memoryBytes(frames, bins, components);
+    const double terms = loss == Loss::kl   ? KlLoss::memoryBytes(frames, bins, components)
+                         : loss == Loss::is ? isMemoryBytes(frames, bins, components)
+                                            : EuclideanLoss::memoryBytes(frames, bins, components);
     return FastSchedule::memoryBytes(frames, bins, components, threads) + terms +
            (frames * components + components * bins) * 8.0;
 }

@@ -129,7 +129,7 @@ void separate(const std::string& name)
                                       {kUpdatePairs, -1.0},
                                       kComponents,
                                       2,
-                                      frames % 2 == 0 ? Loss::euclidean : Loss::kl,
+                                      frames % 3 == 0 ? Loss::euclidean : frames % 3 == 1 ? Loss::kl : Loss::is,
                                       Matrix(),
                                       {},
                                       frames % 4 < 2 ? MaskMode::direct : MaskMode::soft};
