@@ -78,6 +78,7 @@ VectorVariant chosenVariant = bestVariant();
 
 const SweepKernels& kernels() { return sweepKernels(chosenVariant); }
 const KlKernels& klKernelsChosen() { return klKernels(chosenVariant); }
+const IsKernels& isKernelsChosen() { return isKernels(chosenVariant); }
 
 int allCores()
 {
@@ -129,6 +130,14 @@ void shapes(benchmark::internal::Benchmark* b)
     b->Unit(benchmark::kMillisecond);
 }
 
+// The losses side by side: one minute of audio at three sizes of K, and the
+// three minutes.
+void lossShapes(benchmark::internal::Benchmark* b)
+{
+    b->Args({1264, 4096, 4})->Args({1264, 4096, 10})->Args({1264, 4096, 16})->Args({3877, 4096, 10});
+    b->Unit(benchmark::kMillisecond);
+}
+
 // The shapes the comparison with the Python peer uses (bench/peer-pass): one
 // and three minutes of audio, from few components to many.
 void peerShapes(benchmark::internal::Benchmark* b)
@@ -176,12 +185,24 @@ void BM_KlCellsPass(benchmark::State& state)
         benchmark::DoNotOptimize(fast->step());
 }
 
-// The Itakura-Saito loss, on that same path, beside it.
+// The Itakura-Saito loss with its vector kernels, and on that same scalar
+// path beside it.
 void BM_IsPass(benchmark::State& state)
 {
     Problem& p = problem(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
                          static_cast<int>(state.range(2)));
-    const auto fast = makeFastIs(p.v, p.plain->w(), p.plain->h(), 0, allCores());
+    const auto fast = makeFastIs(p.v, p.plain->w(), p.plain->h(), 0, allCores(), isKernelsChosen());
+    for (int i = 0; i < 3; ++i)
+        fast->step();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(fast->step());
+}
+
+void BM_IsCellsPass(benchmark::State& state)
+{
+    Problem& p = problem(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+                         static_cast<int>(state.range(2)));
+    const auto fast = makeCellsIs(p.v, p.plain->w(), p.plain->h(), 0, allCores());
     fast->step();
     for (auto _ : state)
         benchmark::DoNotOptimize(fast->step());
@@ -224,9 +245,10 @@ void BM_KlFixedPass(benchmark::State& state)
 
 BENCHMARK(BM_FixedPass)->Apply(shapes)->UseRealTime();
 BENCHMARK(BM_KlFixedPass)->Apply(shapes)->UseRealTime();
-BENCHMARK(BM_KlPass)->Apply(shapes)->UseRealTime();
-BENCHMARK(BM_KlCellsPass)->Apply(shapes)->UseRealTime();
-BENCHMARK(BM_IsPass)->Apply(shapes)->UseRealTime();
+BENCHMARK(BM_KlPass)->Apply(lossShapes)->UseRealTime();
+BENCHMARK(BM_KlCellsPass)->Apply(lossShapes)->UseRealTime();
+BENCHMARK(BM_IsPass)->Apply(lossShapes)->UseRealTime();
+BENCHMARK(BM_IsCellsPass)->Apply(lossShapes)->UseRealTime();
 BENCHMARK(BM_FastPass)->Name("BM_PeerFastPass")->Apply(peerShapes)->UseRealTime();
 BENCHMARK(BM_KlPass)->Name("BM_PeerKlPass")->Apply(peerShapes)->UseRealTime();
 BENCHMARK(BM_KlPassOneThread)->Apply(shapes)->UseRealTime();

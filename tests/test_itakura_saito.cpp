@@ -1,6 +1,7 @@
 // The Itakura-Saito loss as the program wires it: the floored divergence,
 // plain = fast bit for bit, a falling objective, zero cells and level, a run.
 
+#include "factorisation/ActivationPenalty.h"
 #include "factorisation/ItakuraSaito.h"
 #include "separation/FactorisationLoop.h"
 
@@ -8,6 +9,7 @@
 #include "support/Numbers.h"
 #include "support/Program.h"
 #include "support/TestFiles.h"
+#include "support/Variants.h"
 
 #include <gtest/gtest.h>
 
@@ -57,7 +59,8 @@ TEST(ItakuraSaito, ObjectiveIsTheFlooredDivergence)
         EXPECT_NEAR(engine(kind, v)->step(), expected, 1e-10 * expected);
 }
 
-// FastCells' scalar code is the fast path, which no vector variant changes.
+// The program's fast engine (the best variant's kernels), and FastCells'
+// scalar terms, which the kernels must match.
 TEST(ItakuraSaito, FastEngineGivesThePlainBitsAndAFallingObjective)
 {
     const Matrix v = withSilence(2);
@@ -66,12 +69,51 @@ TEST(ItakuraSaito, FastEngineGivesThePlainBitsAndAFallingObjective)
             EXPECT_TRUE(sameSteps(*engine(Engine::fast, v, filledMatrix(fixedRows, 40, 42), threads),
                                   *engine(Engine::plain, v, filledMatrix(fixedRows, 40, 42)), 5))
                 << "fixed rows " << fixedRows << ", " << threads << " threads";
+    RandomStream random;
+    StartFactors start = drawStart(24, 40, Matrix(), 3, random);
+    const auto cells = makeCellsIs(v, start.w, start.h, 0, 2);
+    EXPECT_TRUE(sameSteps(*cells, *makePlainIs(v, std::move(start)), 5));
     const auto is = engine(Engine::fast, v);
     double last = is->step();
     for (int pass = 0; pass < 60; ++pass) {
         const double now = is->step();
         EXPECT_LE(now, last * (1 + 1e-12)) << "pass " << pass;
         last = now;
+    }
+}
+
+class IsVariant : public EachVariant {};
+TESSAVO_FOR_EACH_VARIANT(IsVariant);
+
+// Each kernel path (K up to 4 fused, more in chunks; bins past a chunk and
+// not in whole vectors; a short last block), silent rows and cells, with
+// and without a penalty, which the schedule adds to the kernels' sums.
+TEST_P(IsVariant, VectorEngineGivesThePlainBits)
+{
+    struct Shape {
+        int frames, bins, components;
+    };
+    const Shape shapes[] = {{9, 21, 3}, {23, 300, 4}, {17, 70, 8}, {12, 45, 6}};
+    const ActivationWeights penalties[] = {{}, {0.3, 0.2}};
+    for (const Shape& s : shapes) {
+        Matrix v = magnitudes(s.frames, s.bins, static_cast<std::uint32_t>(s.frames * 7 + s.bins));
+        std::fill(v[1], v[1] + s.bins, 0.0);
+        for (int c = 0; c < s.frames * s.bins; c += 5)
+            v.data()[c] = 0.0;
+        for (const ActivationWeights& weights : penalties)
+            for (int fixedRows : {0, 2})
+                for (int threads : {1, 2, 3, 8}) {
+                    SCOPED_TRACE(::testing::Message() << s.frames << "x" << s.bins << " K=" << s.components
+                                                      << " fixed " << fixedRows << " penalty " << weights.continuity
+                                                      << " threads " << threads);
+                    RandomStream random;
+                    StartFactors start =
+                        drawStart(s.frames, s.bins, filledMatrix(fixedRows, s.bins, 42), s.components - fixedRows, random);
+                    const auto fast = makeFastIs(v, start.w, start.h, start.fixedRows, threads, isKernels(GetParam()),
+                                                 makeActivationPenalty(Loss::is, v, weights));
+                    const auto plain = makePlainIs(v, std::move(start), makeActivationPenalty(Loss::is, v, weights));
+                    EXPECT_TRUE(sameSteps(*fast, *plain, 5));
+                }
     }
 }
 

@@ -1,9 +1,90 @@
 #include "factorisation/ItakuraSaito.h"
 
 #include "factorisation/CellLoss.h"
+#include "factorisation/FastSchedule.h"
 #include "factorisation/PlainSchedule.h"
+#include "factorisation/RowLayout.h"
+
+#include <algorithm>
 
 namespace tessavo {
+
+namespace {
+
+// FastCells<IsCells>' sums through IsKernels: the W half a block of rows at
+// a time, one vector lane per row; the H half's sums as the W half goes,
+// eight columns per vector, each thread its share of the columns through
+// the blocks in order, so that V is read once per pass.
+class IsLoss : public FastLoss {
+public:
+    IsLoss(int frames, int bins, double floor, const IsKernels& kernels)
+        : kernels_(kernels),
+          floor_(floor),
+          zeroRow_(static_cast<std::size_t>(bins), 0.0),
+          rowSums_(at((frames + kBlockRows - 1) / kBlockRows, kBlockRows), 0.0)
+    {
+    }
+
+    void beginPass(const PassFactors& f) override
+    {
+        if (f.fixedRows < f.components) {
+            numH_.assign(at(f.components, f.stride), 0.0);
+            denH_.assign(numH_.size(), 0.0);
+        }
+    }
+
+    void blockTerms(const PassFactors& f, int block, BlockSpace& space) override
+    {
+        const int first = block * kBlockRows;
+        const int rows = std::min(kBlockRows, f.frames - first);
+        const double* rowsOfV[kBlockRows];
+        for (int r = 0; r < kBlockRows; ++r)
+            rowsOfV[r] = r < rows ? (*f.v)[first + r] : zeroRow_.data();
+        kernels_.blockWeights(rowsOfV, f.ht, f.bins, f.components, floor_, space.weights.data(),
+                              space.scratch.data(), space.num.data(), space.den.data(),
+                              rowSums_.data() + at(block, kBlockRows));
+    }
+
+    bool followsBlocks() const override { return true; }
+
+    void followBlock(const PassFactors& f, int thread, int threads, int block) override
+    {
+        const int row = block * kBlockRows;
+        const int rows = std::min(kBlockRows, f.frames - row);
+        const auto [first, end] = columnShare(f.bins, thread, threads);
+        if (end > first)
+            kernels_.columnSums((*f.v)[row], f.bins, rows, (*f.nextW)[row], f.components, f.fixedRows, f.hRows,
+                                f.stride, first, end, floor_, numH_.data(), denH_.data());
+    }
+
+    double objective(const PassFactors& f) override
+    {
+        double sum = 0.0;
+        for (int i = 0; i < f.frames; ++i)
+            sum = sum + rowSums_[static_cast<std::size_t>(i)];
+        return sum;
+    }
+
+    void beginH(const PassFactors&, ThreadTeam&) override {}
+
+    void columnTerms(const PassFactors& f, int first, int end, double* num, double* den) override
+    {
+        for (int c = f.fixedRows; c < f.components; ++c) {
+            const std::size_t row = at(c, f.stride);
+            std::copy(numH_.begin() + row + first, numH_.begin() + row + end, num + row + first);
+            std::copy(denH_.begin() + row + first, denH_.begin() + row + end, den + row + first);
+        }
+    }
+
+private:
+    const IsKernels& kernels_;
+    double floor_;                     // δ
+    std::vector<double> zeroRow_;      // the rows past V's end in the last block
+    std::vector<double> rowSums_;      // each row's sum of the objective's terms
+    std::vector<double> numH_, denH_;  // K × stride: the H half's sums of the new W
+};
+
+}  // namespace
 
 double isFloor(const Matrix& v)
 {
@@ -23,14 +104,23 @@ std::unique_ptr<Factoriser> makePlainIs(const Matrix& v, StartFactors&& start, s
 }
 
 std::unique_ptr<Factoriser> makeFastIs(const Matrix& v, const Matrix& w, const Matrix& h, int fixedRows, int threads,
-                                       std::unique_ptr<Penalty> penalty)
+                                       const IsKernels& kernels, std::unique_ptr<Penalty> penalty)
+{
+    return std::make_unique<FastSchedule>(v, w, h, fixedRows, threads,
+                                          std::make_unique<IsLoss>(v.rows(), v.cols(), isFloor(v), kernels),
+                                          std::move(penalty));
+}
+
+std::unique_ptr<Factoriser> makeCellsIs(const Matrix& v, const Matrix& w, const Matrix& h, int fixedRows,
+                                        int threads, std::unique_ptr<Penalty> penalty)
 {
     return makeFastCells<IsCells>(v, w, h, fixedRows, threads, IsCells{isFloor(v)}, std::move(penalty));
 }
 
 double isMemoryBytes(double frames, double bins, double components)
 {
-    return FastCells<IsCells>::memoryBytes(frames, bins, components);
+    // rowSums_ (whole blocks), zeroRow_, and numH_ and denH_ (stride <= bins + 16).
+    return (frames + kBlockRows + bins + 2.0 * components * (bins + 16.0)) * 8.0;
 }
 
 }  // namespace tessavo

@@ -24,6 +24,7 @@
 #include "core/Matrix.h"
 #include "factorisation/FactorStart.h"
 #include "factorisation/Factoriser.h"
+#include "factorisation/IsKernels.h"
 #include "factorisation/Logarithm.h"
 #include "factorisation/MultiplicativeUpdate.h"
 #include "factorisation/Penalty.h"
@@ -58,11 +59,16 @@ struct IsCells {
 // positive.
 double isFloor(const Matrix& v);
 
-// The plain and the fast engine, each referring to v, which must outlive it.
+// The plain and the fast engine (IsKernels' vector terms), each referring to
+// v, which must outlive it; and the fast schedule on FastCells' scalar
+// terms, which give the same bits, as a reference and for the bench.
 std::unique_ptr<Factoriser> makePlainIs(const Matrix& v, StartFactors&& start,
                                         std::unique_ptr<Penalty> penalty = nullptr);
 std::unique_ptr<Factoriser> makeFastIs(const Matrix& v, const Matrix& w, const Matrix& h, int fixedRows, int threads,
+                                       const IsKernels& kernels = bestIsKernels(),
                                        std::unique_ptr<Penalty> penalty = nullptr);
+std::unique_ptr<Factoriser> makeCellsIs(const Matrix& v, const Matrix& w, const Matrix& h, int fixedRows,
+                                        int threads, std::unique_ptr<Penalty> penalty = nullptr);
 
 // Bytes the fast engine's loss holds for frames × bins and components.
 double isMemoryBytes(double frames, double bins, double components);

@@ -38,7 +38,7 @@ std::unique_ptr<Factoriser> makeFactoriser(Engine engine, Loss loss, const Matri
         if (loss == Loss::kl)
             return makeFastKl(v, start.w, start.h, start.fixedRows, threads, bestKlKernels(), std::move(penalty));
         if (loss == Loss::is)
-            return makeFastIs(v, start.w, start.h, start.fixedRows, threads, std::move(penalty));
+            return makeFastIs(v, start.w, start.h, start.fixedRows, threads, bestIsKernels(), std::move(penalty));
         return makeFastEuclidean(v, start.w, start.h, start.fixedRows, threads, bestSweepKernels(),
                                  std::move(penalty));
     } catch (const std::length_error&) {
