@@ -3,7 +3,7 @@
 # Plain bash only, so that it works with and without the bash-completion
 # package; installed as share/bash-completion/completions/tessavo.
 
-_tessavo_options='-f --fftsize -i --maxiterations -c --criteria -o --overlap -t --threads
+_tessavo_options='-f --fftsize -i --maxiterations -c --criteria --tolerance -o --overlap -t --threads
 -s --silent -m --matrixout --loss --templates --mask --maskpower --pad --precision --seed --sources
 -d --outdir --encoding --continuity --sparsity -- --ignore_rest -h --help --version'
 
@@ -76,7 +76,7 @@ _tessavo()
         return 0  # NAME is the user's to choose
         ;;
     -f | --fftsize | -i | --maxiterations | -c | --criteria | -o | --overlap | -t | --threads | --maskpower | --precision | \
-    --seed | --sources | --continuity | --sparsity)
+    --seed | --sources | --continuity | --sparsity | --tolerance)
         return 0  # a number
         ;;
     esac

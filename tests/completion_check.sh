@@ -84,7 +84,7 @@ for framework in "${modes[@]}"; do
 
   # Every option is offered after a lone dash.
   all=$(complete_words tessavo -)
-  for option in -f --fftsize -i --maxiterations -c --criteria -o --overlap -t --threads -s --silent -m --matrixout \
+  for option in -f --fftsize -i --maxiterations -c --criteria --tolerance -o --overlap -t --threads -s --silent -m --matrixout \
     --loss --templates --mask --maskpower --precision -d --outdir --encoding --continuity --sparsity --seed --sources \
     -- --ignore_rest -h --help --version; do
     grep -qx -- "$option" <<<"$all" || fail "'tessavo -' does not offer $option"

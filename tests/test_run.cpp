@@ -93,6 +93,10 @@ TEST(Run, ProgressLinesFollowTheStoppingRule)
 
     const RunResult loose = runTessavo(withOptions({"a.wav", "2"}, {"-f", "256", "-i", "2", "-c", "1e9"}), dir.path());
     EXPECT_EQ(loose.out, two.out + "done in 1 iterations\n");
+    // A tolerance takes the criteria's place.
+    const RunResult relative = runTessavo(
+        withOptions({"a.wav", "2"}, {"-f", "256", "-i", "2", "-c", "0", "--tolerance", "1e9"}), dir.path());
+    EXPECT_EQ(relative.out, loose.out);
 
     // Without a limit the loop runs until the change is small; every line
     // but the last is a progress line with six significant digits.

@@ -73,10 +73,11 @@ TEST(Settings, SeparationOptionsReachTheirFields)
     EXPECT_EQ(d.precision, 6);
     EXPECT_EQ(d.seed, 1);
     EXPECT_EQ(d.continuity, 0.0);
+    EXPECT_EQ(d.tolerance, 0.0);
     EXPECT_EQ(d.sparsity, 0.0);
     const Settings s = parse({"a.wav", "0", "--loss", "kl", "--templates", "b=x.txt", "--mask", "soft",
                               "--templates", "a=y z.txt", "--maskpower", "1.5", "--precision", "17", "--seed", "0",
-                              "--continuity", "2.5", "--sparsity", "0.25"});
+                              "--continuity", "2.5", "--sparsity", "0.25", "--tolerance", "1e-4"});
     EXPECT_EQ(s.loss, tessavo::Loss::kl);
     EXPECT_EQ(parse({"a.wav", "2", "--loss", "is"}).loss, tessavo::Loss::is);
     EXPECT_EQ(s.templates, (std::vector<std::string>{"b=x.txt", "a=y z.txt"}));  // in the order given
@@ -86,6 +87,7 @@ TEST(Settings, SeparationOptionsReachTheirFields)
     EXPECT_EQ(s.seed, 0);
     EXPECT_EQ(s.continuity, 2.5);
     EXPECT_EQ(s.sparsity, 0.25);
+    EXPECT_EQ(s.tolerance, 1e-4);
 }
 
 TEST(Settings, OutputOptionsReachTheirFields)
@@ -222,11 +224,11 @@ TEST(Settings, EmptyOptionValuesAreCommandLineErrors)
 // The penalty weights: a negative value stops the program with one line
 // naming the option and its range; a word that is no finite number is a
 // command-line error. Either way before any work.
-TEST(Settings, BadPenaltyWeightsAreRefused)
+TEST(Settings, BadPenaltyWeightsAndTolerancesAreRefused)
 {
     ScratchDir dir;
     tessavo::test::writeBytes(dir.file("x.wav"), "not read\n");
-    for (const std::string option : {"--continuity", "--sparsity"})
+    for (const std::string option : {"--continuity", "--sparsity", "--tolerance"})
         for (const char* value : {"-1", "-0.5", "-1e-300", "nan", "inf", "-inf", "1e999", "abc", "2x", ""}) {
             const tessavo::test::RunResult r = runTessavo({"x.wav", "2", option, value}, dir.path());
             EXPECT_EQ(r.status, 1) << option << " " << value;

@@ -151,7 +151,7 @@ int runSeparation(int argc, const char* const* argv)
                   << " samples, so every output will be silent; --pad, or a smaller -f, rebuilds it" << std::endl;
 
     const SeparationSettings settings{transform,
-                                      {s.maxiterations, s.criteria},
+                                      {s.maxiterations, s.criteria, s.tolerance},
                                       s.components,
                                       threads,
                                       s.loss,

@@ -72,6 +72,8 @@ void checkRanges(int fftOption, const Settings& s)
         throw RunError("pad needs overlap 3 or more\n");
     if (s.precision < 1 || s.precision > maxPrecision)
         throw RunError("precision must be between 1 and " + std::to_string(maxPrecision) + "\n");
+    if (!(s.tolerance >= 0.0 && std::isfinite(s.tolerance)))
+        throw RunError("tolerance must be a finite number, 0 or more\n");
     if (s.seed < 0)
         throw RunError("seed must be 0 or more\n");
     if (s.sources != 0 && (s.sources < 2 || s.sources > s.components))
@@ -110,6 +112,11 @@ struct CommandLine {
     TCLAP::ValueArg<Number<int>> fftsize{"f", "fftsize", "fftsize", false, 4096, "long"};
     TCLAP::ValueArg<Number<int>> maxiterations{"i", "maxiterations", "max number of iterations", false, 1000, "long"};
     TCLAP::ValueArg<Number<double>> criteria{"c", "criteria", "stopping criteria", false, 0.001, "double"};
+    TCLAP::ValueArg<Number<double>> tolerance{
+        "", "tolerance",
+        "stop when the objective changes by less than this fraction of itself from one pass to the next, "
+        "in place of the criteria (default 0: the criteria)",
+        false, 0.0, "double"};
     TCLAP::ValueArg<Number<int>> overlap{"o", "overlap", "overlap", false, 4, "long"};
     TCLAP::SwitchArg silent{"s", "silent", "don't be verbose", false};
     TCLAP::SwitchArg matrixout{"m", "matrixout", "output W and H matrices", false};
@@ -168,7 +175,7 @@ struct CommandLine {
     CommandLine()
     {
         for (TCLAP::Arg* arg : std::initializer_list<TCLAP::Arg*>{
-                 &filename, &components, &fftsize, &maxiterations, &criteria, &overlap, &silent, &matrixout,
+                 &filename, &components, &fftsize, &maxiterations, &criteria, &tolerance, &overlap, &silent, &matrixout,
                  &threads, &loss, &templates, &mask, &maskpower, &precision, &outdir, &encoding, &pad, &seed,
                  &sources, &continuity, &sparsity})
             cmd.add(arg);
@@ -192,6 +199,7 @@ void parseSettings(int argc, const char* const* argv, Settings& settings, ParseF
         const int fftOption = line.fftsize.getValue().value;
         settings.maxiterations = line.maxiterations.getValue().value;
         settings.criteria = line.criteria.getValue().value;
+        settings.tolerance = line.tolerance.getValue().value;
         settings.overlap = line.overlap.getValue().value;
         settings.verbose = !line.silent.getValue();
         settings.matrixout = line.matrixout.getValue();

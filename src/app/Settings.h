@@ -14,6 +14,7 @@ struct Settings {
     int components = 10;
     int maxiterations = 1000;
     double criteria = 0.001;
+    double tolerance = 0.0;  // > 0: stop on the relative change instead of criteria
     int fftsize = 4096;     // transform length, derived from the fftsize option
     int windowsize = 4096;  // analysis window length, always equal to fftsize
     int overlap = 4;

@@ -73,7 +73,12 @@ Factors runLoop(Factoriser& factoriser, const LoopSettings& settings, std::ostre
         const double now = measured();
         if (progress)
             *progress << "objective: " << old << std::endl;
-        if (std::fabs(now - old) < settings.criteria) {
+        const double change = std::fabs(now - old);
+        // A change of exactly 0 ends the relative rule too, where old is 0.
+        const bool small = settings.tolerance > 0.0
+                               ? change < settings.tolerance * std::fabs(old) || change == 0.0
+                               : change < settings.criteria;
+        if (small) {
             if (progress)
                 *progress << "done in " << i << " iterations" << std::endl;
             break;

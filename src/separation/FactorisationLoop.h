@@ -15,9 +15,14 @@
 
 namespace tessavo {
 
+// The loop stops after maxiterations passes, or once the objective changes
+// from one pass to the next by less than criteria, or, with a tolerance
+// above 0, by less than tolerance times its previous value (the criteria is
+// then not used).
 struct LoopSettings {
     int maxiterations = 1000;
     double criteria = 0.001;
+    double tolerance = 0.0;
 };
 
 struct Factors {

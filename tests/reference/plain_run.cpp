@@ -6,7 +6,7 @@
 // Usage: tessavo_plain [--huge-pages] FILE COMPONENTS FFTSIZE OVERLAP MAXITERATIONS CRITERIA [OPTION...]
 // (the transform size is the power of two above FFTSIZE, as in tessavo);
 // the OPTIONs are tessavo's --loss, --templates, --mask, --maskpower, --pad,
-// --seed, --sources, --continuity and --sparsity.
+// --seed, --sources, --continuity, --sparsity and --tolerance.
 // Without --huge-pages the process gets ordinary 4 KiB pages only, as a
 // plain implementation does where huge pages are given on request; with it,
 // the big arrays are offered huge pages as in tessavo.
@@ -111,7 +111,7 @@ int main(int argc, char** argv)
         const auto start = Clock::now();
         InputSound input = readSoundFile(s.filename);
         SeparationSettings settings{{s.fftsize, s.overlap, s.pad},
-                                    {s.maxiterations, s.criteria},
+                                    {s.maxiterations, s.criteria, s.tolerance},
                                     s.components,
                                     1,
                                     s.loss,

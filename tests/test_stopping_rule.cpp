@@ -1,0 +1,54 @@
+// The factorisation loop's stopping rules on objectives given in advance:
+// the absolute criteria, and the relative tolerance that replaces it.
+
+#include "separation/FactorisationLoop.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <vector>
+
+using namespace tessavo;
+
+namespace {
+
+// Returns the objectives in turn (the first belongs to the start, which the
+// loop's initial update pair leaves unprinted).
+class Scripted : public Factoriser {
+public:
+    explicit Scripted(std::vector<double> objectives) : objectives_(std::move(objectives)) {}
+    double step() override { return objectives_.at(next_++); }
+    Matrix measuredW() const override { return Matrix(1, 1, 1.0); }
+    Matrix measuredH() const override { return Matrix(1, 1, 1.0); }
+
+private:
+    std::vector<double> objectives_;
+    std::size_t next_ = 0;
+};
+
+std::string linesOf(std::vector<double> objectives, const LoopSettings& settings)
+{
+    Scripted f(std::move(objectives));
+    std::ostringstream out;
+    runLoop(f, settings, &out);
+    return out.str();
+}
+
+}  // namespace
+
+TEST(StoppingRule, ToleranceIsRelativeToThePreviousObjectiveAndReplacesTheCriteria)
+{
+    const std::vector<double> falling{0.0, 1000.0, 900.0, 899.5, 899.0, 898.99};
+    // 0.5 is below 1e-3 × 900 but far above the criteria.
+    EXPECT_EQ(linesOf(falling, {10, 0.001, 1e-3}), "objective: 1000\nobjective: 900\ndone in 2 iterations\n");
+    EXPECT_EQ(linesOf(falling, {5, 0.001, 0.0}),
+              "objective: 1000\nobjective: 900\nobjective: 899.5\nobjective: 899\n");
+    // A loose criteria has no say once a tolerance is given.
+    EXPECT_EQ(linesOf(falling, {5, 1e9, 1e-6}),
+              "objective: 1000\nobjective: 900\nobjective: 899.5\nobjective: 899\n");
+    // The same relative change at a thousandth of the level stops alike.
+    EXPECT_EQ(linesOf({0.0, 1.0, 0.9, 0.8995, 0.899}, {10, 0.001, 1e-3}),
+              "objective: 1\nobjective: 0.9\ndone in 2 iterations\n");
+    // A perfect fit (0, then 0) stops rather than dividing by nothing.
+    EXPECT_EQ(linesOf({0.0, 0.0, 0.0, 5.0}, {10, 0.001, 1e-3}), "objective: 0\ndone in 1 iterations\n");
+}
