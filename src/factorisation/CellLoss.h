@@ -31,6 +31,7 @@
 #include "core/Matrix.h"
 #include "factorisation/FastLoss.h"
 #include "factorisation/FastSchedule.h"
+#include "factorisation/FollowingLoss.h"
 #include "factorisation/PlainLoss.h"
 #include "factorisation/RowLayout.h"
 #include "factorisation/SweepKernels.h"
@@ -87,9 +88,9 @@ private:
 };
 
 template <class P>
-class FastCells : public FastLoss {
+class FastCells : public FollowingLoss {
 public:
-    explicit FastCells(int frames, P policy = P()) : policy_(policy), rowSums_(static_cast<std::size_t>(frames), 0.0)
+    explicit FastCells(int frames, P policy = P()) : FollowingLoss(static_cast<std::size_t>(frames)), policy_(policy)
     {
     }
 
@@ -97,14 +98,6 @@ public:
     static double memoryBytes(double frames, double bins, double components)
     {
         return (frames + 2.0 * components * (bins + 16.0)) * 8.0;
-    }
-
-    void beginPass(const PassFactors& f) override
-    {
-        if (f.fixedRows < f.components) {
-            numH_.assign(at(f.components, f.stride), 0.0);
-            denH_.assign(numH_.size(), 0.0);
-        }
     }
 
     // W·H of each cell of the block over k, then A · Hᵀ and B · Hᵀ over j.
@@ -135,8 +128,6 @@ public:
         }
     }
 
-    bool followsBlocks() const override { return true; }
-
     // Wᵀ · A and Wᵀ · B of the new W gain the block's rows, on the thread's
     // share of the columns.
     void followBlock(const PassFactors& f, int thread, int threads, int block) override
@@ -161,29 +152,8 @@ public:
         }
     }
 
-    double objective(const PassFactors& f) override
-    {
-        double sum = 0.0;
-        for (int i = 0; i < f.frames; ++i)
-            sum = sum + rowSums_[static_cast<std::size_t>(i)];
-        return sum;
-    }
-
-    void beginH(const PassFactors&, ThreadTeam&) override {}
-
-    void columnTerms(const PassFactors& f, int first, int end, double* num, double* den) override
-    {
-        for (int c = f.fixedRows; c < f.components; ++c) {
-            const std::size_t row = at(c, f.stride);
-            std::copy(numH_.begin() + row + first, numH_.begin() + row + end, num + row + first);
-            std::copy(denH_.begin() + row + first, denH_.begin() + row + end, den + row + first);
-        }
-    }
-
 private:
     P policy_;
-    std::vector<double> rowSums_;     // each row's sum of the objective's terms
-    std::vector<double> numH_, denH_;  // K × stride: Wᵀ · A and Wᵀ · B
 };
 
 // The fast engine of the loss policy.

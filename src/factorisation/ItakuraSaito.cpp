@@ -2,6 +2,7 @@
 
 #include "factorisation/CellLoss.h"
 #include "factorisation/FastSchedule.h"
+#include "factorisation/FollowingLoss.h"
 #include "factorisation/PlainSchedule.h"
 #include "factorisation/RowLayout.h"
 
@@ -15,22 +16,14 @@ namespace {
 // a time, one vector lane per row; the H half's sums as the W half goes,
 // eight columns per vector, each thread its share of the columns through
 // the blocks in order, so that V is read once per pass.
-class IsLoss : public FastLoss {
+class IsLoss : public FollowingLoss {
 public:
     IsLoss(int frames, int bins, double floor, const IsKernels& kernels)
-        : kernels_(kernels),
+        : FollowingLoss(at((frames + kBlockRows - 1) / kBlockRows, kBlockRows)),
+          kernels_(kernels),
           floor_(floor),
-          zeroRow_(static_cast<std::size_t>(bins), 0.0),
-          rowSums_(at((frames + kBlockRows - 1) / kBlockRows, kBlockRows), 0.0)
+          zeroRow_(static_cast<std::size_t>(bins), 0.0)
     {
-    }
-
-    void beginPass(const PassFactors& f) override
-    {
-        if (f.fixedRows < f.components) {
-            numH_.assign(at(f.components, f.stride), 0.0);
-            denH_.assign(numH_.size(), 0.0);
-        }
     }
 
     void blockTerms(const PassFactors& f, int block, BlockSpace& space) override
@@ -45,8 +38,6 @@ public:
                               rowSums_.data() + at(block, kBlockRows));
     }
 
-    bool followsBlocks() const override { return true; }
-
     void followBlock(const PassFactors& f, int thread, int threads, int block) override
     {
         const int row = block * kBlockRows;
@@ -57,31 +48,10 @@ public:
                                 f.stride, first, end, floor_, numH_.data(), denH_.data());
     }
 
-    double objective(const PassFactors& f) override
-    {
-        double sum = 0.0;
-        for (int i = 0; i < f.frames; ++i)
-            sum = sum + rowSums_[static_cast<std::size_t>(i)];
-        return sum;
-    }
-
-    void beginH(const PassFactors&, ThreadTeam&) override {}
-
-    void columnTerms(const PassFactors& f, int first, int end, double* num, double* den) override
-    {
-        for (int c = f.fixedRows; c < f.components; ++c) {
-            const std::size_t row = at(c, f.stride);
-            std::copy(numH_.begin() + row + first, numH_.begin() + row + end, num + row + first);
-            std::copy(denH_.begin() + row + first, denH_.begin() + row + end, den + row + first);
-        }
-    }
-
 private:
     const IsKernels& kernels_;
     double floor_;                     // δ
     std::vector<double> zeroRow_;      // the rows past V's end in the last block
-    std::vector<double> rowSums_;      // each row's sum of the objective's terms
-    std::vector<double> numH_, denH_;  // K × stride: the H half's sums of the new W
 };
 
 }  // namespace
