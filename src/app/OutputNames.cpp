@@ -1,5 +1,9 @@
 #include "app/OutputNames.h"
 
+#include <climits>
+#include <cstdlib>
+#include <memory>
+
 namespace tessavo {
 
 OutputNames::OutputNames(std::string input, const std::string& folder) : input_(std::move(input))
@@ -19,6 +23,36 @@ OutputNames::OutputNames(std::string input, const std::string& folder) : input_(
     const std::size_t dot = input_.rfind('.');
     // A dot in a folder name, or a leading dot as in ".hidden", is no extension.
     extension_ = dot == std::string::npos || dot <= start ? std::string::npos : dot;
+}
+
+namespace {
+
+bool under(const std::string& path, const std::string& folder)
+{
+    return path == folder || path.compare(0, folder.size() + 1, folder + "/") == 0;
+}
+
+}  // namespace
+
+bool OutputNames::inDevices(const std::string& name)
+{
+    const std::size_t slash = name.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(folder.c_str(), nullptr), &std::free);
+    const std::string resolved = real ? real.get() : folder;
+    return under(resolved, "/dev") || under(resolved, "/proc");
+}
+
+std::string OutputNames::inputName(const std::string& input, const std::string& extension)
+{
+    if (input == "-")
+        return "stdin." + extension;
+    if (!inDevices(input))
+        return input;
+    const std::size_t slash = input.rfind('/');
+    const std::string last = slash == std::string::npos ? input : input.substr(slash + 1);
+    const std::size_t dot = last.rfind('.');
+    return dot == std::string::npos || dot == 0 ? last + "." + extension : last;
 }
 
 std::string OutputNames::sound(const std::string& suffix) const

@@ -12,6 +12,11 @@
 // named the same way from the input's last path component alone:
 // music/song.wav with the folder out gives out/song-residual.wav and
 // out/song.wav-W.txt.
+//
+// Standard input ("-") and streams in /dev or /proc (/dev/stdin, the
+// /dev/fd/63 of a process substitution) are named by inputName: "stdin" or
+// the stream's last path component, with the container's extension, in
+// the current folder, so that no output lands in /dev or starts with '-'.
 
 #include <string>
 
@@ -27,12 +32,21 @@ public:
     std::string residual() const { return sound("-residual"); }
     std::string component(int k) const { return sound("-" + std::to_string(k)); }
     std::string source(int s) const { return sound("-" + sourceName(s)); }
-    std::string wFile() const { return input_ + "-W.txt"; }
-    std::string hFile() const { return input_ + "-H.txt"; }
+    // The W and H files, as text (".txt") or NumPy's format (".npy").
+    std::string wFile(const std::string& extension = ".txt") const { return input_ + "-W" + extension; }
+    std::string hFile(const std::string& extension = ".txt") const { return input_ + "-H" + extension; }
     std::string groupsFile() const { return input_ + "-groups.txt"; }
+    std::string factorsFile() const { return input_ + "-factors.json"; }
 
     // A grouped source's name, as its output and the groups file give it.
     static std::string sourceName(int s) { return "source" + std::to_string(s); }
+
+    // The name the outputs of input are made from: input itself, or for a
+    // stream, its name in the current folder with extension (no dot).
+    static std::string inputName(const std::string& input, const std::string& extension);
+    // Whether name's folder is /dev or /proc, or lies in them, once links
+    // are followed (in /dev, "stdin" is /dev/stdin).
+    static bool inDevices(const std::string& name);
 
 private:
     std::string input_;      // the input's name, moved into the output folder

@@ -2,6 +2,7 @@
 
 #include "app/RunError.h"
 #include "app/SoundFile.h"
+#include "app/Version.h"
 
 #include <tclap/CmdLine.h>
 
@@ -101,12 +102,14 @@ std::vector<std::string> encodingNames()
 struct CommandLine {
     const std::vector<std::string> lossNames{"euclidean", "kl", "is"};
     const std::vector<std::string> maskNames{"direct", "soft"};
+    const std::vector<std::string> factorsNames{"text", "npy"};
     const std::vector<std::string> encodings = encodingNames();
     TCLAP::ValuesConstraint<std::string> lossValues{lossNames};
     TCLAP::ValuesConstraint<std::string> maskValues{maskNames};
+    TCLAP::ValuesConstraint<std::string> factorsValues{factorsNames};
     TCLAP::ValuesConstraint<std::string> encodingValues{encodings};
 
-    TCLAP::CmdLine cmd{"tessavo", ' ', "0.11"};
+    TCLAP::CmdLine cmd{"tessavo", ' ', kVersion};
     TCLAP::UnlabeledValueArg<std::string> filename{"filename", "Filename", true, "default.wav", "filename"};
     TCLAP::UnlabeledValueArg<Number<int>> components{"components", "number of components", true, 2, "#components"};
     TCLAP::ValueArg<Number<int>> fftsize{"f", "fftsize", "fftsize", false, 4096, "long"};
@@ -120,6 +123,14 @@ struct CommandLine {
     TCLAP::ValueArg<Number<int>> overlap{"o", "overlap", "overlap", false, 4, "long"};
     TCLAP::SwitchArg silent{"s", "silent", "don't be verbose", false};
     TCLAP::SwitchArg matrixout{"m", "matrixout", "output W and H matrices", false};
+    TCLAP::ValueArg<std::string> factors{"", "factors",
+                                         "write W and H as text files or as NumPy .npy files, with "
+                                         "NAME-factors.json beside them: the rate, hop, each W row's time and "
+                                         "each H column's frequency (implies -m)",
+                                         false, "", &factorsValues};
+    TCLAP::SwitchArg noSounds{"", "no-sounds",
+                              "write the factor files only, no sounds (to learn templates); needs -m or --factors",
+                              false};
     TCLAP::ValueArg<Number<int>> threads{"t", "threads", "worker threads (0 = all cores)", false, 0, "long"};
     TCLAP::ValueArg<std::string> loss{"", "loss",
                                       "what the factorisation minimises: euclidean distance, kl "
@@ -176,7 +187,7 @@ struct CommandLine {
     {
         for (TCLAP::Arg* arg : std::initializer_list<TCLAP::Arg*>{
                  &filename, &components, &fftsize, &maxiterations, &criteria, &tolerance, &overlap, &silent, &matrixout,
-                 &threads, &loss, &templates, &mask, &maskpower, &precision, &outdir, &encoding, &pad, &seed,
+                 &factors, &noSounds, &threads, &loss, &templates, &mask, &maskpower, &precision, &outdir, &encoding, &pad, &seed,
                  &sources, &continuity, &sparsity})
             cmd.add(arg);
     }
@@ -202,7 +213,9 @@ void parseSettings(int argc, const char* const* argv, Settings& settings, ParseF
         settings.tolerance = line.tolerance.getValue().value;
         settings.overlap = line.overlap.getValue().value;
         settings.verbose = !line.silent.getValue();
-        settings.matrixout = line.matrixout.getValue();
+        settings.factors = line.factors.getValue();
+        settings.matrixout = line.matrixout.getValue() || !settings.factors.empty();
+        settings.sounds = !line.noSounds.getValue();
         settings.threads = line.threads.getValue().value;
         const std::string& lossName = line.loss.getValue();
         settings.loss = lossName == "kl" ? Loss::kl : lossName == "is" ? Loss::is : Loss::euclidean;
@@ -224,6 +237,8 @@ void parseSettings(int argc, const char* const* argv, Settings& settings, ParseF
         // An empty folder name would quietly mean the input's own folder.
         if (line.outdir.isSet() && settings.outdir.empty())
             throw RunError("outdir must name a folder\n");
+        if (!settings.sounds && !settings.matrixout)
+            throw RunError("no-sounds needs -m or --factors: without them the run would write nothing\n");
     } catch (const TCLAP::ArgException& e) {
         if (onFailure == ParseFailure::throwException)
             throw;
@@ -243,6 +258,8 @@ std::vector<DeclaredOption> declaredOptions()
             option.values = line.lossNames;
         else if (arg == &line.mask)
             option.values = line.maskNames;
+        else if (arg == &line.factors)
+            option.values = line.factorsNames;
         else if (arg == &line.encoding)
             option.values = line.encodings;
         options.push_back(option);

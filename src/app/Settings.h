@@ -19,7 +19,9 @@ struct Settings {
     int windowsize = 4096;  // analysis window length, always equal to fftsize
     int overlap = 4;
     bool verbose = true;
-    bool matrixout = false;
+    bool matrixout = false;  // write W and H (also set by factors)
+    std::string factors;    // the factor files' form, "text" or "npy", with metadata; empty: -m alone
+    bool sounds = true;     // false: the factor files only
     int threads = 0;        // worker threads; 0 means every available core
     Loss loss = Loss::euclidean;
     std::vector<std::string> templates;  // NAME=FILE, in the order given

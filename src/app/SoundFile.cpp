@@ -1,6 +1,8 @@
 #include "app/SoundFile.h"
 
+#include "app/MemoryFile.h"
 #include "app/OggSerial.h"
+#include "app/StreamSpool.h"
 #include "app/RunError.h"
 
 #include <algorithm>
@@ -118,51 +120,17 @@ SampleRange sampleRange(int format)
     }
 }
 
-// A file in memory for the library's virtual I/O: where checkWritable puts
-// its trial output.
-struct MemoryFile {
-    std::vector<char> bytes;
-    sf_count_t position = 0;
-
-    static MemoryFile& of(void* user) { return *static_cast<MemoryFile*>(user); }
-    static sf_count_t length(void* user) { return static_cast<sf_count_t>(of(user).bytes.size()); }
-    static sf_count_t seek(sf_count_t offset, int whence, void* user)
-    {
-        MemoryFile& f = of(user);
-        const sf_count_t base = whence == SEEK_CUR ? f.position : whence == SEEK_END ? length(user) : 0;
-        if (base + offset < 0)
-            return -1;
-        f.position = base + offset;
-        return f.position;
-    }
-    static sf_count_t read(void* to, sf_count_t count, void* user)
-    {
-        MemoryFile& f = of(user);
-        const sf_count_t n = std::max<sf_count_t>(0, std::min(count, length(user) - f.position));
-        if (n > 0)
-            std::memcpy(to, f.bytes.data() + f.position, static_cast<std::size_t>(n));
-        f.position += n;
-        return n;
-    }
-    static sf_count_t write(const void* from, sf_count_t count, void* user)
-    {
-        MemoryFile& f = of(user);
-        const auto end = static_cast<std::size_t>(f.position + count);
-        if (end > f.bytes.size())
-            f.bytes.resize(end);
-        std::memcpy(f.bytes.data() + f.position, from, static_cast<std::size_t>(count));
-        f.position += count;
-        return count;
-    }
-    static sf_count_t tell(void* user) { return of(user).position; }
-};
-
 }  // namespace
 
 SoundInput::SoundInput(const std::string& filename) : filename_(filename)
 {
     // The record is all zero, as the library asks for non-raw input.
-    file_ = sf_open(filename.c_str(), SFM_READ, &info_);
+    if (isStream(filename)) {
+        spool_ = std::make_unique<MemoryFile>();
+        file_ = openSpooled(filename, *spool_, info_);
+    } else {
+        file_ = sf_open(filename.c_str(), SFM_READ, &info_);
+    }
     if (!file_)
         throw RunError("Not able to open input file " + filename + "\n" + sf_strerror(nullptr));
     try {
@@ -238,6 +206,7 @@ InputSound SoundInput::read(const Growth& growing)
     }
     sf_close(file_);
     file_ = nullptr;
+    spool_.reset();
 
     if (!lengthKnown()) {
         for (SampleBuffer& buffer : input.channels)
@@ -260,6 +229,25 @@ const std::vector<OutputEncoding>& outputEncodings()
                                                        {"float", SF_FORMAT_FLOAT},
                                                        {"double", SF_FORMAT_DOUBLE}};
     return encodings;
+}
+
+std::string usualExtension(int format)
+{
+    const int major = format & SF_FORMAT_TYPEMASK;
+    // Where the library's own word is not the one people use.
+    if (major == SF_FORMAT_OGG)
+        return (format & SF_FORMAT_SUBMASK) == SF_FORMAT_OPUS ? "opus" : "ogg";
+    if (major == SF_FORMAT_RF64)
+        return "wav";
+    if (major == SF_FORMAT_NIST)
+        return "sph";
+    if (major == SF_FORMAT_MPEG)
+        return "mp3";
+    SF_FORMAT_INFO info{};
+    info.format = major;
+    if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof info) == 0 && info.extension)
+        return info.extension;
+    return "snd";
 }
 
 SF_INFO outputRecord(const SF_INFO& input, const std::string& encoding, const std::string& filename)
@@ -289,8 +277,7 @@ void checkWritable(const SF_INFO& record, const std::string& filename)
     if ((record.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_SD2)
         throw RunError(failure + "Sound Designer II keeps its header in a second file beside the sound, which is "
                                  "not written here: convert the input to another format first");
-    SF_VIRTUAL_IO io{&MemoryFile::length, &MemoryFile::seek, &MemoryFile::read, &MemoryFile::write,
-                     &MemoryFile::tell};
+    SF_VIRTUAL_IO io = MemoryFile::io();
     MemoryFile memory;
     SF_INFO info = record;
     info.frames = 0;

@@ -14,10 +14,13 @@
 #include <sndfile.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace tessavo {
+
+struct MemoryFile;
 
 // The input's record and one buffer per channel (left first for stereo).
 struct InputSound {
@@ -29,7 +32,10 @@ struct InputSound {
 // the run will hold before any sample is held.
 class SoundInput {
 public:
-    // Opens and checks filename. Throws RunError with the user's message when
+    // Opens and checks filename ("-": standard input). A sound that arrives
+    // through a pipe, a FIFO or a device is read whole into memory first,
+    // since the library reads some formats (FLAC, Ogg) only from a file it
+    // can seek in. Throws RunError with the user's message when
     // it cannot be opened, has more than 2 channels, or (with a known length)
     // more frames than a 32-bit count can hold.
     explicit SoundInput(const std::string& filename);
@@ -53,11 +59,16 @@ public:
 private:
     std::string filename_;
     SF_INFO info_{};
+    std::unique_ptr<MemoryFile> spool_;  // a stream's bytes, while the library reads them
     SNDFILE* file_ = nullptr;
 };
 
 // Opens, checks and reads the whole input.
 InputSound readSoundFile(const std::string& filename);
+
+// The extension people give files of the container in format (the
+// library's SF_FORMAT_ code): wav, flac, ogg, opus, aiff, ...
+std::string usualExtension(int format);
 
 // Throws RunError ("Not able to write output files in the format of input
 // file " + filename, a line end and the reason) unless the library really

@@ -1,5 +1,6 @@
 #include "app/TemplateFiles.h"
 
+#include "app/NpyFormat.h"
 #include "app/RunError.h"
 
 #include <cerrno>
@@ -47,36 +48,44 @@ void checkName(const std::string& name, const std::string& option, const std::se
         fail("Template name '" + name + "' is given twice");
 }
 
+struct Closer {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FileHandle = std::unique_ptr<std::FILE, Closer>;
+
+FileHandle openTemplateFile(const std::string& path)
+{
+    // Opened without waiting: a FIFO that nobody writes to then reads as
+    // empty instead of holding the run; reads wait as usual afterwards.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        fail("Not able to read template file " + path + ": " + std::strerror(errno));
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        fail("Not able to read template file " + path + ": " + std::strerror(EISDIR));
+    }
+    FileHandle file(::fdopen(fd, "r"));
+    if (!file) {
+        ::close(fd);
+        fail("Not able to read template file " + path + ": " + std::strerror(errno));
+    }
+    return file;
+}
+
 // Reads white-space separated words from a file, each at most kLongestWord
 // bytes long.
 class WordReader {
 public:
-    explicit WordReader(const std::string& path) : path_(path)
-    {
-        // Opened without waiting: a FIFO that nobody writes to then reads as
-        // empty instead of holding the run; reads wait as usual afterwards.
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (fd < 0)
-            fail("Not able to read template file " + path + ": " + std::strerror(errno));
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-        struct stat st {};
-        if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-            ::close(fd);
-            fail("Not able to read template file " + path + ": " + std::strerror(EISDIR));
-        }
-        file_.reset(::fdopen(fd, "r"));
-        if (!file_) {
-            ::close(fd);
-            fail("Not able to read template file " + path + ": " + std::strerror(errno));
-        }
-    }
+    WordReader(std::FILE* file, const std::string& path) : file_(file), path_(path) {}
 
     // The next word, or false at the end of the file.
     bool next(std::string& word)
     {
         word.clear();
         int c;
-        while ((c = std::getc(file_.get())) != EOF && isBlank(c)) {
+        while ((c = std::getc(file_)) != EOF && isBlank(c)) {
         }
         while (c != EOF && !isBlank(c)) {
             if (c < 0x20 || c > 0x7e)
@@ -85,9 +94,9 @@ public:
                 fail("Template file " + path_ + " holds '" + word.substr(0, 20) +
                      "...', which is not a number");
             word.push_back(static_cast<char>(c));
-            c = std::getc(file_.get());
+            c = std::getc(file_);
         }
-        if (std::ferror(file_.get()))
+        if (std::ferror(file_))
             fail("Not able to read template file " + path_ + ": " + std::strerror(errno));
         return !word.empty();
     }
@@ -95,11 +104,8 @@ public:
 private:
     static bool isBlank(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-    struct Closer {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
+    std::FILE* file_;
     std::string path_;
-    std::unique_ptr<std::FILE, Closer> file_;
 };
 
 template <typename T>
@@ -121,32 +127,70 @@ bool endsWith(const std::string& s, const std::string& end)
 // lead to a run on nonsense.
 bool looksLikeW(const std::string& path, long long rows, long long columns)
 {
-    return endsWith(path, "-W.txt") || rows > columns;
+    return endsWith(path, "-W.txt") || endsWith(path, "-W.npy") || rows > columns;
 }
 
 std::string notTemplates(const std::string& path, long long rows, long long columns)
 {
     const std::string what = "Template file " + path + " holds W of a run (" + std::to_string(rows) + " frames by " +
                              std::to_string(columns) + " components), not templates: give that run's H file";
-    if (endsWith(path, "-W.txt"))
-        return what + ", " + path.substr(0, path.size() - 6) + "-H.txt";
+    if (endsWith(path, "-W.txt") || endsWith(path, "-W.npy"))
+        return what + ", " + path.substr(0, path.size() - 6) + "-H" + path.substr(path.size() - 4);
     return what + " (NAME-H.txt) instead";
 }
 
-Matrix readTemplateFile(const std::string& path, int bins)
+// The checks of a template matrix's shape, before or after its values.
+void checkShape(const std::string& path, long long rows, long long columns, int bins)
 {
-    WordReader reader(path);
-    std::string word;
-    long long rows = 0, columns = 0;
-    if (!reader.next(word) || !parseWhole(word, rows) || !reader.next(word) || !parseWhole(word, columns) ||
-        rows < 0 || columns < 0)
-        fail("Template file " + path + " does not start with a 'rows columns' header");
     if (rows == 0)
         fail("Template file " + path + " holds no rows");
     if (columns != bins && looksLikeW(path, rows, columns))
         fail(notTemplates(path, rows, columns));
     if (columns != bins)
         fail(columnMismatch(path, columns, bins));
+}
+
+// Every value a finite number of 0 or more; "-0" reads as the same zero as "0".
+double templateValue(double x, const std::string& path, const std::string& word, long long n, long long columns)
+{
+    const std::string where = " at row " + std::to_string(n / columns + 1) + ", column " +
+                              std::to_string(n % columns + 1);
+    if (!std::isfinite(x))
+        fail("Template file " + path + ": '" + word + "'" + where + " is not a finite number");
+    if (x < 0)
+        fail("Template file " + path + ": '" + word + "'" + where + " is negative");
+    return 0.0 + x;
+}
+
+// An H file as --factors npy writes it.
+Matrix readNpyTemplates(std::FILE* file, const std::string& path, int bins)
+{
+    Matrix m = readNpy(file, path, "Template file");
+    checkShape(path, m.rows(), m.cols(), bins);
+    for (int i = 0; i < m.size(); ++i) {
+        char word[32];
+        std::snprintf(word, sizeof word, "%.17g", m.data()[i]);
+        m.data()[i] = templateValue(m.data()[i], path, word, static_cast<long long>(i), m.cols());
+    }
+    return m;
+}
+
+Matrix readTemplateFile(const std::string& path, int bins)
+{
+    const FileHandle file = openTemplateFile(path);
+    // An .npy file starts with a byte that no text file of numbers holds.
+    const int first = std::getc(file.get());
+    std::ungetc(first, file.get());
+    if (first == 0x93)
+        return readNpyTemplates(file.get(), path, bins);
+
+    WordReader reader(file.get(), path);
+    std::string word;
+    long long rows = 0, columns = 0;
+    if (!reader.next(word) || !parseWhole(word, rows) || !reader.next(word) || !parseWhole(word, columns) ||
+        rows < 0 || columns < 0)
+        fail("Template file " + path + " does not start with a 'rows columns' header");
+    checkShape(path, rows, columns, bins);
     if (rows > std::numeric_limits<int>::max() / std::max(1, bins))
         fail("Template file " + path + " claims " + std::to_string(rows) + " rows, more than a run can hold");
 
@@ -159,17 +203,11 @@ Matrix readTemplateFile(const std::string& path, int bins)
         if (n == claimed)
             fail("Template file " + path + " holds more values than its header's " + std::to_string(rows) + " x " +
                  std::to_string(columns));
-        const std::string where = " at row " + std::to_string(n / columns + 1) + ", column " +
-                                  std::to_string(n % columns + 1);
         double x = 0;
         if (!parseWhole(word, x))
-            fail("Template file " + path + ": '" + word + "'" + where + " is not a number");
-        if (!std::isfinite(x))
-            fail("Template file " + path + ": '" + word + "'" + where + " is not a finite number");
-        if (x < 0)
-            fail("Template file " + path + ": '" + word + "'" + where + " is negative");
-        // 0.0 + x: a "-0" reads as the same zero as "0".
-        values.push_back(0.0 + x);
+            fail("Template file " + path + ": '" + word + "' at row " + std::to_string(n / columns + 1) +
+                 ", column " + std::to_string(n % columns + 1) + " is not a number");
+        values.push_back(templateValue(x, path, word, n, columns));
     }
     if (static_cast<long long>(values.size()) < claimed)
         fail("Template file " + path + " ends after " + std::to_string(values.size()) + " of the " +

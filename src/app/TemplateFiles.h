@@ -2,9 +2,10 @@
 // The fixed spectral templates of the named sources (--templates NAME=FILE).
 //
 // FILE is an H file as the program writes it: a "rows columns" header, then
-// rows × columns values, each separated by white space. Every row is one
-// template, columns long: one value per bin of the run. Every value must be
-// a finite number of 0 or more.
+// rows × columns values, each separated by white space; or the .npy file of
+// H that --factors npy writes (known by its first byte, whatever its name).
+// Every row is one template, columns long: one value per bin of the run.
+// Every value must be a finite number of 0 or more.
 //
 // NAME names the source and its output (song-NAME.wav): letters, digits,
 // '_', '-' and '.', not all digits (the free components' outputs are

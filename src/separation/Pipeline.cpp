@@ -121,12 +121,12 @@ void separate(std::vector<SampleBuffer>&& channels, const SeparationSettings& se
     }
     sink.factors(f.w, f.h);
     sink.groups(sourceOf);
-    synthesiseOutputs(std::move(spectra), samples, f.w, f.h, outputPlan(settings, sourceOf), settings.transform,
-                      engine,
-                      settings.threads,
-                      sink.outputsAtOnce(), [&](int index, int count, int frames) {
-                          return std::make_unique<FiniteStream>(sink.openOutput(index, count, frames), count);
-                      });
+    if (sink.wantsSounds())
+        synthesiseOutputs(std::move(spectra), samples, f.w, f.h, outputPlan(settings, sourceOf),
+                          settings.transform, engine, settings.threads, sink.outputsAtOnce(),
+                          [&](int index, int count, int frames) {
+                              return std::make_unique<FiniteStream>(sink.openOutput(index, count, frames), count);
+                          });
     sink.stepDone("outputs");
 }
 

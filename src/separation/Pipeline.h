@@ -54,6 +54,8 @@ public:
     virtual void factors(const Matrix& w, const Matrix& h) = 0;
     // With sources, each free component's source, before any output.
     virtual void groups(const std::vector<int>& /*sourceOf*/) {}
+    // False: the run ends with the factors and groups, rebuilding no sound.
+    virtual bool wantsSounds() const { return true; }
     // The stream of one output: index 0 the residual, then the named
     // sources in order, then the free components; channels signals of
     // frames samples each. Several may be open at once, each written from
