@@ -1,10 +1,10 @@
-# bash completion for tessavo: its options, the values of --loss, --mask and
-# --encoding, folders after -d and --outdir, and file names everywhere else.
+# bash completion for tessavo: its options, the values of --loss, --mask,
+# --factors and --encoding, folders after -d and --outdir, and file names everywhere else.
 # Plain bash only, so that it works with and without the bash-completion
 # package; installed as share/bash-completion/completions/tessavo.
 
 _tessavo_options='-f --fftsize -i --maxiterations -c --criteria --tolerance -o --overlap -t --threads
--s --silent -m --matrixout --loss --templates --mask --maskpower --pad --precision --seed --sources
+-s --silent -m --matrixout --factors --no-sounds --loss --templates --mask --maskpower --pad --precision --seed --sources
 -d --outdir --encoding --continuity --sparsity -- --ignore_rest -h --help --version'
 
 # Completes $1 as a file name, or with -d as $2 as a folder name.
@@ -57,6 +57,10 @@ _tessavo()
         ;;
     --mask)
         COMPREPLY=($(compgen -W 'direct soft' -- "$cur"))
+        return 0
+        ;;
+    --factors)
+        COMPREPLY=($(compgen -W 'text npy' -- "$cur"))
         return 0
         ;;
     --encoding)

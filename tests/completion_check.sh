@@ -68,6 +68,7 @@ for framework in "${modes[@]}"; do
   expect "--loss is by prefix" tessavo --loss i "=>" is
   expect "--loss by prefix" tessavo --loss k "=>" kl
   expect "--mask values" tessavo -s --mask "" "=>" direct soft
+  expect "--factors values" tessavo --factors "" "=>" npy text
   expect "--encoding values" tessavo --encoding "" "=>" pcm16 pcm24 pcm32 float double
   expect "--encoding by prefix" tessavo song.wav 2 --encoding pc "=>" pcm16 pcm24 pcm32
   expect "file names" tessavo "" "=>" -x.wav notes.txt "out dir" outputs song.wav "take two.flac"
@@ -85,7 +86,7 @@ for framework in "${modes[@]}"; do
   # Every option is offered after a lone dash.
   all=$(complete_words tessavo -)
   for option in -f --fftsize -i --maxiterations -c --criteria --tolerance -o --overlap -t --threads -s --silent -m --matrixout \
-    --loss --templates --mask --maskpower --precision -d --outdir --encoding --continuity --sparsity --seed --sources \
+    --factors --no-sounds --loss --templates --mask --maskpower --precision -d --outdir --encoding --continuity --sparsity --seed --sources \
     -- --ignore_rest -h --help --version; do
     grep -qx -- "$option" <<<"$all" || fail "'tessavo -' does not offer $option"
   done

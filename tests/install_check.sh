@@ -50,10 +50,10 @@ grep -q 'tessavo .*\[-t threads\].* filename components tessavo' <<<"$synopsis" 
 # Every long option that the program itself lists must be described, with
 # its short form where it has one.
 help=$("$program" --help 2>&1) || fail "tessavo --help failed"
-options=$(grep -Eo -- '^ *(-[a-z-][^,]*, +)?--[a-z_]+' <<<"$help" | sed -E 's/^ +//')
+options=$(grep -Eo -- '^ *(-[a-z-][^,]*, +)?--[a-z_][a-z_-]*' <<<"$help" | sed -E 's/^ +//')
 [ "$(wc -l <<<"$options")" -ge 9 ] || fail "could not read the options from tessavo --help: $help"
 while read -r line; do
-  long=$(grep -Eo -- '--[a-z_]+$' <<<"$line")
+  long=$(grep -Eo -- '--[a-z_][a-z_-]*$' <<<"$line")
   short=$(grep -Eo -- '^-[a-z]' <<<"$line" || true)
   # A tag narrower than the indent has its description on the same line.
   tag=$(grep -E -- "^ +(-[a-z-]( [a-z]+)?, )?$long( [a-z=]+)?(\$|  +[A-Z])" <<<"$text" | head -1)

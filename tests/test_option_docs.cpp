@@ -80,10 +80,10 @@ TEST(OptionDocs, EveryDeclaredOptionIsDescribedEverywhere)
         longNames.push_back(o.name);
     for (const char* name : {"fftsize", "maxiterations", "criteria", "overlap", "threads", "silent", "matrixout", "loss",
                              "templates", "mask", "maskpower", "precision", "outdir", "encoding", "pad", "seed",
-                             "sources", "continuity", "sparsity", "tolerance", "help",
+                             "sources", "continuity", "sparsity", "tolerance", "factors", "no-sounds", "help",
                              "version", "ignore_rest"})
         EXPECT_NE(std::find(longNames.begin(), longNames.end(), name), longNames.end()) << name;
-    EXPECT_EQ(options.size(), 23u);
+    EXPECT_EQ(options.size(), 25u);
 
     ScratchDir dir;
     const RunResult help = runTessavo({"--help"}, dir.path());

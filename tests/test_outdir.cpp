@@ -124,23 +124,37 @@ TEST(OutputFolder, OutputsGoIntoTheFolderWithTheirUsualNamesAndBytes)
     EXPECT_EQ(listing(dir.file("dash")), (std::vector<std::string>{"-x-0.wav", "-x-residual.wav"}));
 }
 
-// A sound that arrives through a pipe is named from the last component of
-// the name it was opened by, like any other input.
-TEST(OutputFolder, AStreamedInputIsNamedFromItsLastPathComponent)
+// Standard input ("-") and a stream in /dev are named "stdin" with the
+// container's extension, in the current folder or the output folder; a
+// pipe is read whole, so FLAC arrives too. Run from inside /dev, a stream's
+// outputs would land there: refused.
+TEST(OutputFolder, StreamsAreNamedStdinWithTheirContainersExtension)
 {
     ScratchDir dir;
-    writeInput(dir.file("song.wav"));
+    ASSERT_TRUE(writeSound(dir.file("song.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, kRate,
+                           testSignal(kFrames, 1, kRate)));
     fs::create_directory(dir.file("out"));
-    Launch job({}, dir.path());
-    job.program = {"/bin/bash", "-c",
-                   "cat song.wav | \"$0\" /dev/stdin 1 -d out -f 256 -i 3 -s -m", tessavoBinary()};
-    const RunResult r = runChild(job);
+    const auto shell = [&](const std::string& command) {
+        Launch job({}, dir.path());
+        job.program = {"/bin/bash", "-c", command, tessavoBinary()};
+        return runChild(job);
+    };
+    RunResult r = shell("cat song.flac | \"$0\" - 1 -f 256 -i 3 -s -m");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_EQ(listing(dir.file("out")),
-              (std::vector<std::string>{"stdin-0", "stdin-H.txt", "stdin-W.txt", "stdin-residual"}));
-    const Sound residual = readSound(dir.file("out/stdin-residual"));
-    EXPECT_EQ(residual.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-    EXPECT_EQ(residual.info.frames, expectedFrames(kFrames, 512, 4));
+    r = shell("cat song.flac | \"$0\" /dev/stdin 1 -d out -f 256 -i 3 -s -m");
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const std::vector<std::string> names{"stdin-0.flac", "stdin-residual.flac", "stdin.flac-H.txt",
+                                         "stdin.flac-W.txt"};
+    EXPECT_EQ(listing(dir.file("out")), names);
+    EXPECT_EQ(readSound(dir.file("out/stdin-residual.flac")).info.frames, expectedFrames(kFrames, 512, 4));
+    for (const std::string& name : names)
+        EXPECT_TRUE(fs::exists(dir.file(name))) << name;
+
+    r = shell("cd /dev && \"$0\" stdin 1 -f 256 -i 3 -s < \"$OLDPWD/song.flac\"");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Not able to write the outputs of stdin into the current folder, which holds devices: "
+                     "give another with -d\n");
+    EXPECT_FALSE(fs::exists("/dev/stdin-residual.flac"));
 }
 
 // A folder that is missing, is a file, or cannot be written to, and an empty

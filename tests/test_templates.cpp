@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -50,6 +51,27 @@ std::string goodText(int rows, int bins)
     return text;
 }
 
+// An .npy file as np.save writes one (version 1.0), made here without the
+// program's writer: header dict, then the values as they lie in memory.
+std::string npy(const std::string& dict, const std::vector<double>& values, char version = 1)
+{
+    std::string header = dict;
+    header.append(63 - (10 + header.size()) % 64, ' ');
+    header += '\n';
+    std::string out = std::string("\x93NUMPY") + version + '\0';
+    out += static_cast<char>(header.size() & 0xff);
+    out += static_cast<char>(header.size() >> 8);
+    out += header;
+    out.append(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(double));
+    return out;
+}
+
+std::string npyDict(const std::string& shape, bool fortran = false, const std::string& descr = "<f8")
+{
+    return "{'descr': '" + descr + "', 'fortran_order': " + (fortran ? "True" : "False") + ", 'shape': " + shape +
+           ", }";
+}
+
 }  // namespace
 
 TEST(Templates, GoodFilesLoadInOptionOrder)
@@ -71,6 +93,15 @@ TEST(Templates, GoodFilesLoadInOptionOrder)
     EXPECT_EQ(rows, (std::vector<int>{2, 1}));
     ASSERT_EQ(all.rows(), 3);
     EXPECT_EQ(all[2][3], 7.5);
+
+    // .npy, whatever its name, in C and in Fortran order.
+    writeBytes(dir.file("c.npy"), npy(npyDict("(2, 4)"), {0, 1, 2, 3, 4, 5, 6, -0.0}));
+    writeBytes(dir.file("f.dat"), npy(npyDict("(2, 4)", true), {0, 4, 1, 5, 2, 6, 3, 7}));
+    const std::vector<NamedTemplates> n = loadTemplates({"c=" + dir.file("c.npy"), "f=" + dir.file("f.dat")}, 4);
+    EXPECT_EQ(n[0].rows[1][2], 6.0);
+    EXPECT_EQ(bits(n[0].rows[1][3]), bits(0.0));
+    EXPECT_EQ(n[1].rows[1][0], 4.0);
+    EXPECT_EQ(n[1].rows[0][3], 3.0);
 }
 
 TEST(Templates, EveryBadNameFileAndValueHasItsMessage)
@@ -119,6 +150,19 @@ TEST(Templates, EveryBadNameFileAndValueHasItsMessage)
         {{"a=" + file("nan.txt", "1 4\n1 2 nan 4\n")}, "'nan' at row 1, column 3 is not a finite number"},
         {{"a=" + file("huge.txt", "1 4\n1 2 1e999 4\n")}, "'1e999' at row 1, column 3 is not a number"},
         {{"a=" + file("binary.txt", std::string(1000, '\0'))}, "is not a text file of numbers"},
+        {{"a=" + file("f4.npy", npy(npyDict("(1, 4)", false, "<f4"), {1, 2}))},
+         "holds values of type '<f4', not 64-bit floats ('<f8')"},
+        {{"a=" + file("cube.npy", npy(npyDict("(1, 1, 4)"), {1, 2, 3, 4}))}, "holds an array of 3 dimensions"},
+        {{"a=" + file("cut.npy", npy(npyDict("(2, 4)"), {1, 2, 3, 4}))}, "ends before its last value"},
+        {{"a=" + file("more.npy", npy(npyDict("(1, 4)"), {1, 2, 3, 4, 5}))}, "holds more bytes than its 1 x 4"},
+        {{"a=" + file("neg.npy", npy(npyDict("(1, 4)"), {1, -2, 3, 4}))}, "'-2' at row 1, column 2 is negative"},
+        {{"a=" + file("nan.npy", npy(npyDict("(1, 4)"), {1, 2, 3, NAN}))}, "column 4 is not a finite number"},
+        {{"a=" + file("dict.npy", npy("{'descr': '<f8', 'shape': (1, 4), }", {1, 2, 3, 4}))},
+         "has a header that is not NumPy's"},
+        {{"a=" + file("v9.npy", npy(npyDict("(1, 4)"), {1, 2, 3, 4}, 9))}, "is not a NumPy .npy file"},
+        {{"a=" + file("take.wav-W.npy", npy(npyDict("(3, 2)"), {1, 2, 3, 4, 5, 6}))},
+         "holds W of a run (3 frames by 2 components), not templates: give that run's H file, " +
+             dir.file("take.wav-H.npy")},
         {{"a=" + file("longword.txt", "1 4\n1 2 " + std::string(100, '7') + " 4\n")}, "'77777777777777777777...', which"},
     };
     for (const Case& c : cases) {
