@@ -155,6 +155,12 @@ TEST(OutputFolder, StreamsAreNamedStdinWithTheirContainersExtension)
     EXPECT_EQ(r.out, "Not able to write the outputs of stdin into the current folder, which holds devices: "
                      "give another with -d\n");
     EXPECT_FALSE(fs::exists("/dev/stdin-residual.flac"));
+
+    // A terminal on standard input is no sound; the run says so at once.
+    r = shell("script -qec \"'$0' - 1\" /dev/null");
+    EXPECT_NE(r.out.find("Standard input is a terminal, not a sound: pipe one in, as in tessavo - 1 < song.wav"),
+              std::string::npos)
+        << r.out;
 }
 
 // A folder that is missing, is a file, or cannot be written to, and an empty
