@@ -64,6 +64,11 @@ end=$(awk -v f="$padded" 'BEGIN { printf "%.2f", ((f - 1) * 512 - 1536) / 22050 
 "$plot" --pad padded.wav >plot.out 2>plot.err || fail "plot-factors --pad failed: $(cat plot.out plot.err)"
 grep -qF "$padded frames at hop 512 and 22050 Hz (-0.0696599 to $end s)" plot.out \
   || fail "plot-factors --pad did not shift the time axis: $(cat plot.out)"
+"$tessavo" -f 1024 -i 20 -s --no-sounds --pad --factors npy padded.wav 2 >run.out 2>&1 \
+  || fail "tessavo --pad --factors npy failed: $(cat run.out)"
+"$plot" padded.wav >plot.out 2>plot.err || fail "plot-factors, padded JSON: $(cat plot.out plot.err)"
+grep -qF "$padded frames at hop 512 and 22050 Hz (-0.0696599 to $end s)" plot.out \
+  || fail "the padding in the JSON did not shift the time axis: $(cat plot.out)"
 
 # Both files named, every option given.
 "$plot" --rate 22050 --hop 512 --fft 2048 --output named.png --title "Check" \
@@ -73,36 +78,18 @@ check_png named.png
 # A FLAC run with -o 8: the rate comes from the sound (not the 44100 Hz
 # default), the hop from --overlap; bin 1023 of 2048 lies at 11014 Hz.
 sox song.wav song.flac || fail "sox cannot write song.flac"
-"$tessavo" -f 1024 -i 20 -s -m -o 8 song.flac 3 >run.out 2>&1 || fail "tessavo -o 8 failed: $(cat run.out)"
+"$tessavo" -f 1024 -i 20 -s --no-sounds -m -o 8 song.flac 3 >run.out 2>&1 || fail "tessavo -o 8 failed: $(cat run.out)"
 read -r flac_frames _ <song.flac-W.txt
 end=$(awk -v f="$flac_frames" 'BEGIN { printf "%.2f", (f - 1) * 256 / 22050 }')
 axes="3 components, $flac_frames frames at hop 256 and 22050 Hz (0 to $end s), 1024 bins (0 to 11014 Hz, transform length 2048)"
 "$plot" --overlap 8 song.flac >plot.out 2>plot.err || fail "plot-factors song.flac failed: $(cat plot.err)"
 grep -qxF "wrote song.flac-factors.png: $axes" plot.out || fail "FLAC text factors: $(cat plot.out plot.err)"
 
-# The factor files of --factors npy and --factors text: the rate, hop and
-# padding come from the JSON beside them, with no option given.
-make_factors() {  # FORMAT: what `tessavo -o 8 --factors FORMAT song.flac 3` writes
-  /usr/bin/python3 - "$1" <<'PY' || fail "cannot make the $1 factor files"
-import json, sys, numpy as np
-fmt = sys.argv[1]
-W, H = (np.loadtxt(f"song.flac-{m}.txt", skiprows=1, ndmin=2) for m in "WH")
-if fmt == "npy":
-    np.save("song.flac-W.npy", W), np.save("song.flac-H.npy", H)
-json.dump({"program": "tessavo", "version": "0.11", "command_line": ["tessavo"],
-           "input": "song.flac", "sample_rate": 22050, "channels": 1, "transform_length": 2048,
-           "window_length": 2048, "hop": 256, "padded": False, "padding": 0, "loss": "euclidean",
-           "mask": "direct", "mask_power": 2, "components": 3, "rows": 3, "frames": len(W),
-           "bins": 1024, "format": fmt, "w_file": f"song.flac-W.{fmt[:3]}".replace(".tex", ".txt"),
-           "h_file": f"song.flac-H.{fmt[:3]}".replace(".tex", ".txt"),
-           "sources": [{"name": str(i), "rows": [i]} for i in range(3)],
-           "frame_times": [r * 256 / 22050 for r in range(len(W))],
-           "bin_frequencies": [j * 22050 / 2048 for j in range(1024)]},
-          open("song.flac-factors.json", "w"))
-PY
-}
+# What --factors text and --factors npy write: the rate, hop and padding come
+# from the JSON beside the matrices, with no option given.
 for format in text npy; do
-  make_factors $format
+  "$tessavo" -f 1024 -i 20 -s --no-sounds -o 8 --factors $format song.flac 3 >run.out 2>&1 \
+    || fail "tessavo --factors $format failed: $(cat run.out)"
   "$plot" song.flac >plot.out 2>plot.err || fail "--factors $format: $(cat plot.err)"
   grep -qxF "wrote song.flac-factors.png: $axes" plot.out || fail "--factors $format: $(cat plot.out plot.err)"
   grep -q "read from song.flac-factors.json" plot.err || fail "--factors $format: the JSON was not read"
@@ -150,12 +137,12 @@ json_refused() {  # WHAT PATTERN SED-SCRIPT: song.flac-factors.json edited
   sed "$3" song.flac-factors.json >bad.json
   refused "$1" "$2" bad.json
 }
-json_refused "bad JSON" "not valid JSON" 's/}$//'
-json_refused "missing key" '"hop" is missing' 's/"hop": 256, //'
+json_refused "bad JSON" "not valid JSON" '$d'
+json_refused "missing key" '"hop" is missing' '/"hop":/d'
 json_refused "frame count" "records $((flac_frames + 1)) x 3 for W but song.flac-W.npy is $flac_frames x 3" \
   "s/\"frames\": $flac_frames/\"frames\": $((flac_frames + 1))/"
 json_refused "non-finite number" "NaN is not a finite number" 's/"sample_rate": 22050/"sample_rate": NaN/'
-json_refused "frame time" '"frame_times"\[1\] is 1 s' 's/"frame_times": \[0.0, [^,]*/"frame_times": [0.0, 1.0/'
+json_refused "frame time" '"frame_times"\[1\] is 1 s' 's/"frame_times": \[0, [^,]*/"frame_times": [0, 1.0/'
 
 # A wrong command line is a usage error, status 2.
 "$plot" --hop 0 song.wav >/dev/null 2>err.txt; status=$?
