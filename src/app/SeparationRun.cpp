@@ -4,6 +4,7 @@
 #include "app/MemoryBudget.h"
 #include "app/OutputNames.h"
 #include "app/OutputSet.h"
+#include "app/ProgressLine.h"
 #include "app/RunError.h"
 #include "app/Settings.h"
 #include "app/SoundFile.h"
@@ -112,6 +113,7 @@ int runSeparation(int argc, const char* const* argv)
 {
     Settings s;
     parseSettings(argc, argv, s);
+    ProgressLine progress(s.verbose);
     const std::vector<NamedTemplates> sources = loadTemplates(s.templates, s.fftsize / 2);
     std::vector<int> sourceRows;
     Matrix templates = stackTemplates(sources, s.fftsize / 2, sourceRows);
@@ -140,6 +142,7 @@ int runSeparation(int argc, const char* const* argv)
         checkMemory(shape);
     OutputSet outputs(outputList(s, sources, OutputNames(s.filename, s.outdir)));
 
+    progress.phase(RunPhase::reading);
     InputSound sound = input.read([&](long long frames) {
         shape.frames = frames;
         checkMemory(shape);
@@ -147,7 +150,7 @@ int runSeparation(int argc, const char* const* argv)
     checkFinite(sound, s.filename);
     const TransformSettings transform{s.fftsize, s.overlap, s.pad};
     if (rebuildsNothing(sound.channels.front().length(), transform))
-        std::cerr << "Note: " << s.filename << " is shorter than one transform of " << s.fftsize
+        progress.err() << "Note: " << s.filename << " is shorter than one transform of " << s.fftsize
                   << " samples, so every output will be silent; --pad, or a smaller -f, rebuilds it" << std::endl;
 
     const SeparationSettings settings{transform,
@@ -167,12 +170,14 @@ int runSeparation(int argc, const char* const* argv)
     FileSink sink(outputs, record, s, 1 + sources.size() + static_cast<std::size_t>(freeOutputs),
                   std::move(templateRows));
     try {
-        separate(std::move(sound.channels), settings, Engine::fast, s.verbose ? &std::cout : nullptr, sink);
+        separate(std::move(sound.channels), settings, Engine::fast, s.verbose ? &progress.out() : nullptr, sink,
+                 progress.observer());
     } catch (const OverflowError&) {
         throw RunError("Not able to process input file " + s.filename +
                        ": the numbers of its separation overflowed (its samples are too large)\n");
     }
     outputs.commit();
+    progress.finish(outputs);
     return 0;
 }
 
