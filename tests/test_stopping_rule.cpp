@@ -52,3 +52,28 @@ TEST(StoppingRule, ToleranceIsRelativeToThePreviousObjectiveAndReplacesTheCriter
     // A perfect fit (0, then 0) stops rather than dividing by nothing.
     EXPECT_EQ(linesOf({0.0, 0.0, 0.0, 5.0}, {10, 0.001, 1e-3}), "objective: 0\ndone in 1 iterations\n");
 }
+
+// The observer sees each pass with the objective of the factors after it:
+// the last pass it sees is the one whose factors the loop returns.
+TEST(StoppingRule, ObserverSeesEveryPassTheLastMarked)
+{
+    struct Passes : RunObserver {
+        std::vector<std::vector<double>> seen;
+        void pass(const PassReport& r) override
+        {
+            seen.push_back({double(r.pass), double(r.limit), r.objective, r.previous, double(r.last)});
+        }
+    };
+    const auto observed = [](std::vector<double> objectives, const LoopSettings& settings) {
+        Scripted f(std::move(objectives));
+        Passes p;
+        runLoop(f, settings, nullptr, &p);
+        return p.seen;
+    };
+    const std::vector<std::vector<double>> stopped{{1, 10, 1000, 5, 0}, {2, 10, 900, 1000, 0}, {3, 10, 899.5, 900, 1}};
+    EXPECT_EQ(observed({5.0, 1000.0, 900.0, 899.5, 899.0}, {10, 0.001, 1e-3}), stopped);
+    const std::vector<std::vector<double>> limited{{1, 2, 1000, 5, 0}, {2, 2, 900, 1000, 1}};
+    EXPECT_EQ(observed({5.0, 1000.0, 900.0}, {2, 0.0, 0.0}), limited);
+    // No limit below one pass: the loop always runs one.
+    EXPECT_EQ(observed({5.0, 1000.0}, {-3, 0.001, 0.0}), (std::vector<std::vector<double>>{{1, 1, 1000, 5, 1}}));
+}

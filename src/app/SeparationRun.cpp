@@ -6,6 +6,7 @@
 #include "app/NpyFormat.h"
 #include "app/OutputNames.h"
 #include "app/OutputSet.h"
+#include "app/ProgressLine.h"
 #include "app/RunError.h"
 #include "app/Settings.h"
 #include "app/SoundFile.h"
@@ -181,6 +182,7 @@ int runSeparation(int argc, const char* const* argv)
 {
     Settings s;
     parseSettings(argc, argv, s);
+    ProgressLine progress(s.verbose);
     const std::vector<NamedTemplates> sources = loadTemplates(s.templates, s.fftsize / 2);
     std::vector<int> sourceRows;
     Matrix templates = stackTemplates(sources, s.fftsize / 2, sourceRows);
@@ -203,6 +205,8 @@ int runSeparation(int argc, const char* const* argv)
     if (s.filename == "-" && ::isatty(STDIN_FILENO))
         throw RunError("Standard input is a terminal, not a sound: pipe one in, as in tessavo - " +
                        std::to_string(s.components) + " < song.wav\n");
+    // A stream is read whole as it is opened.
+    progress.phase(RunPhase::reading);
     SoundInput input(s.filename);
     const SF_INFO record = outputRecord(input.info(), s.encoding, s.filename);
     checkWritable(record, s.filename);
@@ -224,7 +228,7 @@ int runSeparation(int argc, const char* const* argv)
     checkFinite(sound, s.filename);
     const TransformSettings transform{s.fftsize, s.overlap, s.pad};
     if (s.sounds && rebuildsNothing(sound.channels.front().length(), transform))
-        std::cerr << "Note: " << s.filename << " is shorter than one transform of " << s.fftsize
+        progress.err() << "Note: " << s.filename << " is shorter than one transform of " << s.fftsize
                   << " samples, so every output will be silent; --pad, or a smaller -f, rebuilds it" << std::endl;
 
     const SeparationSettings settings{transform,
@@ -245,12 +249,14 @@ int runSeparation(int argc, const char* const* argv)
     FileSink sink(outputs, record, s, sounds, std::move(templateRows), settings,
                   describeRun(argc, argv, s, record, sources, names));
     try {
-        separate(std::move(sound.channels), settings, Engine::fast, s.verbose ? &std::cout : nullptr, sink);
+        separate(std::move(sound.channels), settings, Engine::fast, s.verbose ? &progress.out() : nullptr, sink,
+                 progress.observer());
     } catch (const OverflowError&) {
         throw RunError("Not able to process input file " + s.filename +
                        ": the numbers of its separation overflowed (its samples are too large)\n");
     }
     outputs.commit();
+    progress.finish(outputs);
     return 0;
 }
 

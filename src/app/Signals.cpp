@@ -1,6 +1,7 @@
 #include "app/Signals.h"
 
 #include "app/PendingFile.h"
+#include "app/ProgressLine.h"
 
 #include <atomic>
 #include <csignal>
@@ -34,6 +35,7 @@ extern "C" void onTerminatingSignal(int signalNumber)
         for (;;)
             pause();
     const int savedErrno = errno;
+    eraseProgressLine();  // nothing half drawn before the note or the shell's prompt
     removePendingFiles();
     if (signalNumber == SIGXFSZ) {
         // The kernel sends this when a write passes the file size limit; the

@@ -11,6 +11,7 @@
 #include "factorisation/PlainEuclidean.h"
 #include "separation/SeparationError.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 #include <stdexcept>
@@ -59,7 +60,8 @@ double factorisationMemory(Loss loss, double frames, double bins, double compone
            (frames * components + components * bins) * 8.0;
 }
 
-Factors runLoop(Factoriser& factoriser, const LoopSettings& settings, std::ostream* progress)
+Factors runLoop(Factoriser& factoriser, const LoopSettings& settings, std::ostream* progress,
+                RunObserver* observer)
 {
     const auto measured = [&factoriser] {
         const double objective = factoriser.step();
@@ -67,8 +69,11 @@ Factors runLoop(Factoriser& factoriser, const LoopSettings& settings, std::ostre
             throw OverflowError();
         return objective;
     };
-    factoriser.step();          // the initial update pair
-    double old = measured();    // the objective after it
+    const double start = factoriser.step();  // the initial update pair, and the start's objective
+    double old = measured();                  // the objective after it
+    const int limit = std::max(1, settings.maxiterations);
+    if (observer)
+        observer->pass({1, limit, old, start, limit == 1});
     for (int i = 1; i < settings.maxiterations; ++i) {
         const double now = measured();
         if (progress)
@@ -78,6 +83,8 @@ Factors runLoop(Factoriser& factoriser, const LoopSettings& settings, std::ostre
         const bool small = settings.tolerance > 0.0
                                ? change < settings.tolerance * std::fabs(old) || change == 0.0
                                : change < settings.criteria;
+        if (observer)
+            observer->pass({i + 1, limit, now, old, small || i + 1 == limit});
         if (small) {
             if (progress)
                 *progress << "done in " << i << " iterations" << std::endl;

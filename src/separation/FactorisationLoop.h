@@ -9,6 +9,7 @@
 #include "core/Matrix.h"
 #include "factorisation/Random.h"
 #include "separation/Engine.h"
+#include "separation/RunObserver.h"
 
 #include <memory>
 #include <ostream>
@@ -49,9 +50,11 @@ double factorisationMemory(Loss loss, double frames, double bins, double compone
 // than criteria (strictly, on the absolute change; a NaN change never
 // stops) or maxiterations update pairs have run. Each pass writes
 // "objective: " and the objective from before it to progress, and the pass
-// that stops writes "done in N iterations"; progress may be null. Returns
-// the factors the last objective belongs to. Throws OverflowError when an
-// objective is not a finite number.
-Factors runLoop(Factoriser& factoriser, const LoopSettings& settings, std::ostream* progress);
+// that stops writes "done in N iterations"; progress may be null. The
+// observer, when not null, is told of every pass, the pass that gives the
+// returned factors last. Returns the factors the last objective belongs
+// to. Throws OverflowError when an objective is not a finite number.
+Factors runLoop(Factoriser& factoriser, const LoopSettings& settings, std::ostream* progress,
+                RunObserver* observer = nullptr);
 
 }  // namespace tessavo

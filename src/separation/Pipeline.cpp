@@ -20,10 +20,14 @@ void requireFinite(const Matrix& m)
         throw OverflowError();
 }
 
-// Passes an output's samples on once they are known to be finite.
+// Passes an output's samples on once they are known to be finite, and tells
+// the observer (when there is one) as each output is complete.
 class FiniteStream : public SignalStream {
 public:
-    FiniteStream(std::unique_ptr<SignalStream> to, int channels) : to_(std::move(to)), channels_(channels) {}
+    FiniteStream(std::unique_ptr<SignalStream> to, int channels, RunObserver* observer, int index, int outputs)
+        : to_(std::move(to)), channels_(channels), observer_(observer), index_(index), outputs_(outputs)
+    {
+    }
     void write(const float* const* channels, int frames) override
     {
         for (int c = 0; c < channels_; ++c)
@@ -31,11 +35,19 @@ public:
                 throw OverflowError();
         to_->write(channels, frames);
     }
-    void finish() override { to_->finish(); }
+    void finish() override
+    {
+        to_->finish();
+        if (observer_)
+            observer_->outputWritten(index_ + 1, outputs_);
+    }
 
 private:
     std::unique_ptr<SignalStream> to_;
     int channels_;
+    RunObserver* observer_;
+    int index_;
+    int outputs_;
 };
 
 // Gathers an output whole for a WholeOutputSink.
@@ -96,18 +108,24 @@ OutputPlan outputPlan(const SeparationSettings& settings, const std::vector<int>
 }
 
 void separate(std::vector<SampleBuffer>&& channels, const SeparationSettings& settings, Engine engine,
-              std::ostream* progress, SeparationSink& sink)
+              std::ostream* progress, SeparationSink& sink, RunObserver* observer)
 {
+    const auto begin = [observer](RunPhase p) {
+        if (observer)
+            observer->phase(p);
+    };
+    begin(RunPhase::analysing);
     const int samples = channels.empty() ? 0 : channels.front().length();
     Spectra spectra = analyse(std::move(channels), settings.transform, engine, settings.threads);
     sink.stepDone("analysis");
 
+    begin(RunPhase::factorising);
     RandomStream random(static_cast<std::uint32_t>(settings.seed));
     Factors f;
     {
         const auto factoriser = makeFactoriser(engine, settings.loss, spectra.v, settings.templates,
                                                settings.components, random, settings.threads, settings.penalties);
-        f = runLoop(*factoriser, settings.loop, progress);
+        f = runLoop(*factoriser, settings.loop, progress, observer);
     }
     requireFinite(f.w);
     requireFinite(f.h);
@@ -115,17 +133,21 @@ void separate(std::vector<SampleBuffer>&& channels, const SeparationSettings& se
 
     std::vector<int> sourceOf;
     if (settings.sources > 0) {
+        begin(RunPhase::grouping);
         const FeatureSource described{f.w, f.h, spectra.v, spectra.angle,
                                       settings.sampleRate / settings.transform.fftLength};
         sourceOf = groupComponents(described, settings.templates.rows(), settings.sources);
     }
+    begin(RunPhase::writing);
     sink.factors(f.w, f.h);
     sink.groups(sourceOf);
+    const OutputPlan plan = outputPlan(settings, sourceOf);
+    const int outputs = 1 + static_cast<int>(plan.groups.size());
     if (sink.wantsSounds())
-        synthesiseOutputs(std::move(spectra), samples, f.w, f.h, outputPlan(settings, sourceOf),
-                          settings.transform, engine, settings.threads, sink.outputsAtOnce(),
-                          [&](int index, int count, int frames) {
-                              return std::make_unique<FiniteStream>(sink.openOutput(index, count, frames), count);
+        synthesiseOutputs(std::move(spectra), samples, f.w, f.h, plan, settings.transform, engine,
+                          settings.threads, sink.outputsAtOnce(), [&](int index, int count, int frames) {
+                              return std::make_unique<FiniteStream>(sink.openOutput(index, count, frames), count,
+                                                                    observer, index, outputs);
                           });
     sink.stepDone("outputs");
 }

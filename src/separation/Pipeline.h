@@ -11,6 +11,7 @@
 #include "separation/FactorisationLoop.h"
 #include "separation/OutputPlan.h"
 #include "separation/OutputStage.h"
+#include "separation/RunObserver.h"
 #include "separation/SignalStream.h"
 #include "spectral/SampleBuffer.h"
 
@@ -77,10 +78,12 @@ public:
 
 // Separates the channels (one or two, released as soon as they are
 // analysed). The random start comes from a stream of the run's own, from
-// state 1, as drawStart says. progress receives the loop's lines, or nothing when null. Throws
-// OverflowError when the numbers stop being finite, before the sink
-// receives anything non-finite, and SeparationError for too many components.
+// state 1, as drawStart says. progress receives the loop's lines, or nothing when null. The observer,
+// when not null, is told of each step as it begins (from analysing on), of
+// every pass and of every output written. Throws OverflowError when the
+// numbers stop being finite, before the sink receives anything non-finite,
+// and SeparationError for too many components.
 void separate(std::vector<SampleBuffer>&& channels, const SeparationSettings& settings, Engine engine,
-              std::ostream* progress, SeparationSink& sink);
+              std::ostream* progress, SeparationSink& sink, RunObserver* observer = nullptr);
 
 }  // namespace tessavo
