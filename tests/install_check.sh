@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs a build under a temporary prefix and checks what a user gets there:
-# the program runs and tells its version, the manual page renders with its
-# synopsis and every option that --help lists, and the bash completion is
-# where bash-completion looks for it and registers itself.
+# the program and its two tools, the copyright file; the program runs and
+# tells its version, the manual page renders with its synopsis and every
+# option that --help lists, and the bash completion is where bash-completion
+# looks for it and registers itself.
 #
 # Usage: install_check.sh CMAKE BUILD_DIR VERSION
 set -uo pipefail
@@ -26,6 +27,10 @@ page="$prefix/share/man/man1/tessavo.1"
 [ -f "$page" ] || fail "no manual page at $page"
 completion="$prefix/share/bash-completion/completions/tessavo"
 [ -f "$completion" ] || fail "no bash completion at $completion"
+for tool in tessavo-plot-factors tessavo-evaluate; do
+  [ -x "$prefix/bin/$tool" ] || fail "no executable at $prefix/bin/$tool"
+done
+[ -f "$prefix/share/doc/tessavo/copyright" ] || fail "no copyright file in $prefix/share/doc/tessavo"
 bash --norc --noprofile -c 'source "$1" && complete -p tessavo' check "$completion" 2>&1 | grep -q -- '-F _tessavo' \
   || fail "sourcing $completion does not register a completion for tessavo"
 
