@@ -5,7 +5,7 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tessavo)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "the tessavo developers")
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)   # tessavo_0.11_amd64.deb
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)   # tessavo_0.12_amd64.deb
 set(CPACK_STRIP_FILES ON)                 # as Debian ships programs
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER
   "tessavo maintainers <maintainers@users.noreply.c-seed-dd31a73b.example>")

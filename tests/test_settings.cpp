@@ -169,7 +169,7 @@ TEST(Settings, CommandLineErrorsHelpAndVersionThroughTheProgram)
     ScratchDir dir;
     const auto version = runTessavo({"--version"}, dir.path());
     EXPECT_EQ(version.status, 0);
-    EXPECT_NE(version.out.find("0.11"), std::string::npos);
+    EXPECT_NE(version.out.find("0.12"), std::string::npos);
 
     const auto help = runTessavo({"--help"}, dir.path());
     EXPECT_EQ(help.status, 0);
