@@ -244,7 +244,7 @@ TEST(Formats, EveryIntegerEncodingClipsWithoutWrapping)
 
 // Formats the library reads but cannot write, and Sound Designer II, whose
 // header lives in a second file: refused before the work with the reason,
-// and nothing is written.
+// and nothing is written; a run that writes no sound learns from them.
 TEST(Formats, UnwritableInputFormatsAreRefusedBeforeTheWork)
 {
     struct Case {
@@ -275,6 +275,10 @@ TEST(Formats, UnwritableInputFormatsAreRefusedBeforeTheWork)
         EXPECT_GT(r.out.size(), first.size()) << c.what << ": no reason given";
         EXPECT_EQ(r.out.find("objective"), std::string::npos) << c.what;
         EXPECT_EQ(snapshot(dir.path()), before) << c.what;
+
+        const RunResult learn = runTessavo({c.input, "2", "-f", "256", "-i", "3", "-s", "-m", "--no-sounds"}, dir.path());
+        EXPECT_EQ(learn.status, 0) << c.what << ": " << learn.out;
+        EXPECT_GT(readFile(path + "-H.txt").size(), 0u) << c.what;
     }
 }
 

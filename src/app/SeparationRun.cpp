@@ -209,7 +209,9 @@ int runSeparation(int argc, const char* const* argv)
     progress.phase(RunPhase::reading);
     SoundInput input(s.filename);
     const SF_INFO record = outputRecord(input.info(), s.encoding, s.filename);
-    checkWritable(record, s.filename);
+    // A run that writes no sound may read any format the library reads.
+    if (s.sounds)
+        checkWritable(record, s.filename);
     RunShape shape{record.frames, record.channels, s.fftsize, s.overlap, templates.rows() + s.components, threads,
                    s.loss, s.mask, s.pad};
     if (input.lengthKnown())
