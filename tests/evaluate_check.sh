@@ -212,15 +212,18 @@ for c in (1, 2):
 EOF
 
 # On a terminal, standard error shows each phase and how far it has come, and
-# standard output holds the table alone, as when it is not a terminal.
-script -qec "'$evaluate' --references sine.wav noise.wav --estimates est-noise.wav est-sine.wav \
-  --best-permutation >tty-out.txt" /dev/null >tty.txt </dev/null || fail "under script: $(cat tty.txt)"
+# standard output holds the table alone, as when it is not a terminal; with
+# both on the terminal, the progress line is cleared before the table.
+swapped="--references sine.wav noise.wav --estimates est-noise.wav est-sine.wav --best-permutation"
+script -qec "'$evaluate' $swapped >tty-out.txt" /dev/null >tty.txt </dev/null || fail "under script: $(cat tty.txt)"
 for phase in "reading 4 sounds: 44100 of 44100 frames" "projections: 3 of 3 systems solved" \
              "scoring 4 pairs: 44611 of 44611 frames"; do
   grep -qF "evaluate: $phase" tty.txt || fail "no '$phase' on the terminal: $(cat -A tty.txt)"
 done
-run --references sine.wav noise.wav --estimates est-noise.wav est-sine.wav --best-permutation
+run $swapped
 cmp -s out.txt tty-out.txt || fail "standard output differs on a terminal: $(cat tty-out.txt)"
+script -qec "'$evaluate' $swapped" /dev/null </dev/null | tr '\r' '\n' >tty-both.txt
+grep -qxF "$(head -n 1 out.txt)" tty-both.txt || fail "the progress line is not cleared before the table"
 echo "progress on a terminal: $(tr '\r' '\n' <tty.txt | grep -c 'evaluate: ') updates"
 
 # Each unusable input: status 1, one line beginning "evaluate: " that says
