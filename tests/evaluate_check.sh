@@ -2,7 +2,8 @@
 # Scores made-up separations with tools/evaluate and checks the figures: a
 # near-perfect estimate scores high, swapped estimates score low unless
 # --best-permutation puts them back, a known leak gives the SIR it should,
-# stereo sounds are scored too. Then checks that every unusable input is
+# stereo sounds are scored too, and the figures agree with mir_eval's; the
+# progress shows on a terminal only. Then checks that every unusable input is
 # refused with one line beginning "evaluate: " and exit status 1.
 #
 # Usage: evaluate_check.sh EVALUATE_TOOL
@@ -137,17 +138,93 @@ run --references sine.wav noise.wav --estimates est-sine.wav est-noise.wav --bes
 [ "$status" -eq 0 ] && grep -q "sine <- estimate 1 (est-sine.wav), noise <- estimate 2" out.txt \
   || fail "--best-permutation on ordered estimates: $(cat out.txt err.txt)"
 
-# Stereo sounds: bss_eval_images.
+# Stereo sounds: bss_eval_images. The sources are panned, each channel a
+# multiple of the other, so the Gram matrix of their delays is singular: SIR
+# is that of the least-squares projection, about 38.6 dB by construction (0.01
+# of the other source's amplitude in one channel, 0.73 of the energy in the
+# source), where an LU solve, as mir_eval's, gives 30 to 37 dB.
 run --references sine-2.wav noise-2.wav --estimates est-sine-2.wav est-noise-2.wav
 [ "$status" -eq 0 ] || fail "stereo: status $status: $(cat err.txt)"
 between $SDR sine-2 30 80
 between $SDR noise-2 30 80
+between $SIR sine-2 38.4 39
+between $SIR noise-2 38.4 39
 echo "stereo: SDR $(figure mean $SDR) dB"
 
 # An estimate exactly the slack longer is cut and scored.
 run --references sine.wav noise.wav --estimates just-long-est.wav est-noise.wav
 [ "$status" -eq 0 ] || fail "estimate longer by the slack: status $status: $(cat err.txt)"
 between $SDR sine 30 60
+
+# The figures against mir_eval's own functions, to 0.01 dB: three sources of
+# coloured noise (independent channels in stereo) and estimates mixed from
+# them, filtered and with noise added. Estimate 0 is source 2; estimates 1 and
+# 2 are mostly source 1, with a fifth and a thousandth of source 0's energy,
+# the second in noise of four times its energy: mean SIR (mir_eval's choice)
+# would give source 0 estimate 1, mean SDR gives it estimate 2 (by about 1 dB
+# each). Mono: every (estimate, source) pair, and the best permutation of
+# mir_eval's figures; stereo (slow in mir_eval): the best permutation's pairs.
+$python - "$evaluate" <<'EOF' || fail "the figures differ from mir_eval's"
+import importlib.machinery, importlib.util, itertools, sys, warnings
+import numpy as np
+import soundfile as sf
+import mir_eval.separation as sep
+
+loader = importlib.machinery.SourceFileLoader("evaluate", sys.argv[1])
+tool = importlib.util.module_from_spec(importlib.util.spec_from_loader("evaluate", loader))
+loader.exec_module(tool)
+warnings.simplefilter("ignore")
+rng = np.random.default_rng(5)
+rate, frames, n = 8000, 3 * 8000, 3
+mix = np.array([[0, 0, 1], [0.45, 1, 0], [0.03, 1, 0]])
+
+def mir_eval(refs, ests):  # SDR, SIR, SAR of estimate j against source j
+    if refs.shape[2] == 1:
+        sdr, sir, sar, _ = sep.bss_eval_sources(refs[..., 0], ests[..., 0], compute_permutation=False)
+    else:
+        sdr, _, sir, sar, _ = sep.bss_eval_images(refs, ests, compute_permutation=False)
+    return np.c_[sdr, sir, sar]
+
+for c in (1, 2):
+    noise = lambda k: np.convolve(rng.standard_normal(frames), rng.standard_normal(3 + 4 * k), "same")
+    refs = np.stack([np.stack([noise(k) for _ in range(c)], 1) for k in range(n)])
+    refs /= np.sqrt(np.mean(refs ** 2, axis=1, keepdims=True))
+    ests = np.apply_along_axis(np.convolve, 1, np.einsum("kj,jtc->ktc", mix, refs), [1, 0.4, -0.2])
+    ests = ests[:, :frames] + np.array([0.05, 0.05, 2])[:, None, None] * rng.standard_normal(refs.shape)
+    names = [f"ref{c}-{k}.wav" for k in range(n)], [f"est{c}-{k}.wav" for k in range(n)]
+    for name, x in zip(names[0] + names[1], list(refs) + list(ests)):
+        sf.write(name, x, rate, subtype="DOUBLE")
+    args = tool.parse_args(["--references", *names[0], "--estimates", *names[1], "--best-permutation"])
+    assignment, *figures = tool.score(args, frames, c, tool.Progress(sys.stderr))
+    if c == 1:
+        theirs = np.empty((n, n, 3))
+        for shift in range(n):
+            order = [(j + shift) % n for j in range(n)]
+            theirs[order, range(n)] = mir_eval(refs, ests[order])
+        best = max(itertools.permutations(range(n)), key=lambda p: np.mean(theirs[p, range(n), 0]))
+        assert assignment == list(best), (assignment, best)
+        theirs = theirs[best, range(n)]
+    else:
+        theirs = mir_eval(refs, ests[assignment])
+    difference = np.max(np.abs(np.array(figures).T - theirs))
+    print(f"{c} channel(s): figures {np.round(theirs.ravel(), 1)}, mir_eval's within {difference:.0e} dB")
+    assert difference < 0.01 and assignment == [2, 1, 0], (figures, theirs, assignment)
+EOF
+
+# On a terminal, standard error shows each phase and how far it has come, and
+# standard output holds the table alone, as when it is not a terminal; with
+# both on the terminal, the progress line is cleared before the table.
+swapped="--references sine.wav noise.wav --estimates est-noise.wav est-sine.wav --best-permutation"
+script -qec "'$evaluate' $swapped >tty-out.txt" /dev/null >tty.txt </dev/null || fail "under script: $(cat tty.txt)"
+for phase in "reading 4 sounds: 44100 of 44100 frames" "projections: 3 of 3 systems solved" \
+             "scoring 4 pairs: 44611 of 44611 frames"; do
+  grep -qF "evaluate: $phase" tty.txt || fail "no '$phase' on the terminal: $(cat -A tty.txt)"
+done
+run $swapped
+cmp -s out.txt tty-out.txt || fail "standard output differs on a terminal: $(cat tty-out.txt)"
+script -qec "'$evaluate' $swapped" /dev/null </dev/null | tr '\r' '\n' >tty-both.txt
+grep -qxF "$(head -n 1 out.txt)" tty-both.txt || fail "the progress line is not cleared before the table"
+echo "progress on a terminal: $(tr '\r' '\n' <tty.txt | grep -c 'evaluate: ') updates"
 
 # Each unusable input: status 1, one line beginning "evaluate: " that says
 # what is wrong, no traceback, no table.
