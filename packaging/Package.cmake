@@ -20,7 +20,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Both tools start with numpy; what they draw and read with comes on top and
 # is left out with --no-install-recommends by whoever only runs the program.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3, python3-numpy")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-matplotlib, python3-soundfile, python3-mir-eval")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-matplotlib, python3-soundfile, python3-scipy")
 
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "split a recording into parts by non-negative matrix factorisation")

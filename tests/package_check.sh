@@ -44,7 +44,7 @@ for p in libsndfile1 python3 python3-numpy; do
   grep -Eq "(^|, )$p( \([^)]*\))?(,|\$)" <<<"$depends" || fail "Depends lacks $p: $depends"
 done
 recommends=$(field Recommends)
-for p in python3-matplotlib python3-soundfile python3-mir-eval; do
+for p in python3-matplotlib python3-soundfile python3-scipy; do
   grep -Eq "(^|, )$p(,|\$)" <<<"$recommends" || fail "Recommends lacks $p: $recommends"
 done
 
