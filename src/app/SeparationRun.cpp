@@ -34,6 +34,12 @@ void checkFinite(const InputSound& input, const std::string& filename)
                            ": it holds samples that are not finite numbers\n");
 }
 
+// The W and H files' extension: NumPy's with --factors npy, else text.
+std::string factorExtension(const Settings& s)
+{
+    return s.factors == "npy" ? ".npy" : ".txt";
+}
+
 // Every output's name: sounds first (the residual, the named sources, then
 // component 0, 1, ... or the grouped sources) unless the run writes none,
 // then with matrixout the W and H files, with sources the groups file, and
@@ -50,7 +56,7 @@ std::vector<std::string> outputList(const Settings& s, const std::vector<NamedTe
             list.push_back(s.sources > 0 ? names.source(k) : names.component(k));
     }
     if (s.matrixout) {
-        const std::string extension = s.factors == "npy" ? ".npy" : ".txt";
+        const std::string extension = factorExtension(s);
         list.push_back(names.wFile(extension));
         list.push_back(names.hFile(extension));
         if (s.sources > 0)
@@ -168,7 +174,7 @@ FactorMetadata describeRun(int argc, const char* const* argv, const Settings& s,
     m.maskPower = s.maskPower;
     m.components = s.components;
     m.format = s.factors;
-    const std::string extension = s.factors == "npy" ? ".npy" : ".txt";
+    const std::string extension = factorExtension(s);
     m.wFile = baseName(names.wFile(extension));
     m.hFile = baseName(names.hFile(extension));
     for (const NamedTemplates& source : sources)

@@ -168,9 +168,15 @@ Matrix readNpyTemplates(std::FILE* file, const std::string& path, int bins)
     Matrix m = readNpy(file, path, "Template file");
     checkShape(path, m.rows(), m.cols(), bins);
     for (int i = 0; i < m.size(); ++i) {
+        const double x = m.data()[i];
+        if (std::isfinite(x) && x >= 0) {
+            m.data()[i] = 0.0 + x;
+            continue;
+        }
+        // Only a refused value is written out, for its message.
         char word[32];
-        std::snprintf(word, sizeof word, "%.17g", m.data()[i]);
-        m.data()[i] = templateValue(m.data()[i], path, word, static_cast<long long>(i), m.cols());
+        std::snprintf(word, sizeof word, "%.17g", x);
+        templateValue(x, path, word, static_cast<long long>(i), m.cols());
     }
     return m;
 }
